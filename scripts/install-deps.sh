@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing the system
+# need. Idempotent: packages already installed are skipped, and nothing is
+# fetched when all are there.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config
+  qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5xml5
+  libx11-dev libxtst-dev libxrandr-dev
+  xvfb xauth x11-utils xdotool openbox
+  socat fonts-wqy-microhei
+  mosquitto libmosquitto-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#PACKAGES[@]} packages present"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
