@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QVBoxLayout;
+
+// One-line toast: shows a text at a given position for one second.
+class MessageDialog : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit MessageDialog(QWidget *parent = nullptr);
+    ~MessageDialog() override;
+
+    static MessageDialog *getMessage();
+
+    void hideDialog();
+    void fitResolution();
+
+public slots:
+    void showDialog(QString text, double x, double y);
+
+private:
+    QLabel *m_label = nullptr;
+    QVBoxLayout *m_layout = nullptr;
+    static MessageDialog *s_instance;
+};
