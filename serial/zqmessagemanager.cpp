@@ -1,0 +1,330 @@
+#include "zqmessagemanager.h"
+
+#include "zqserialread.h"
+#include "zqserialwrite.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QSerialPortInfo>
+#include <QSettings>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+constexpr int HighBaud = 115200;
+constexpr int LowBaud = 19200;
+constexpr int AnswerWaitMs = 3000;
+constexpr int HeartDelayMs = 1000;
+constexpr int VersionWaitMs = 5000;
+constexpr int MaxRetries = 5;
+constexpr int MaxOpenFailures = 2;
+constexpr char LostProperty[] = "zqPortLost";
+
+int settingAsInt(const QSettings &settings, const char *key, const char *fallback)
+{
+    // A text that is not a number counts as 0.
+    return settings.value(QLatin1String(key), QLatin1String(fallback)).toString().trimmed().toInt();
+}
+} // namespace
+
+const QByteArray ZQMessageManager::TestFrame = QByteArray::fromHex("7F0899A2B3C402FF0149CF");
+const QByteArray ZQMessageManager::HeartFrame = QByteArray::fromHex("7F0999A2B3C402FF0F0802CF");
+const QByteArray ZQMessageManager::VersionAckFrame = QByteArray::fromHex("7F0999A2B3C402FF0F0801CF");
+
+ZQMessageManager::ZQMessageManager(QObject *parent)
+    : QObject(parent)
+{
+    m_reader = new ZQSerialRead(this);
+    m_baudTimer = new QTimer(this);
+    m_versionTimer = new QTimer(this);
+    connect(m_baudTimer, &QTimer::timeout, this, &ZQMessageManager::slotTimerBaudRate);
+    connect(m_versionTimer, &QTimer::timeout, this, &ZQMessageManager::slotTimerVersion);
+    readSettings();
+}
+
+ZQMessageManager::~ZQMessageManager()
+{
+    m_baudTimer->stop();
+    m_versionTimer->stop();
+    // The threads go first: they use the port.
+    delete m_writer;
+    m_writer = nullptr;
+    delete m_reader;
+    m_reader = nullptr;
+    releaseNewestPort();
+    delete m_activePort;
+}
+
+void ZQMessageManager::readSettings()
+{
+    QSettings settings(QCoreApplication::applicationDirPath() + QStringLiteral("/version.ini"),
+                       QSettings::IniFormat);
+    settings.setIniCodec("UTF-8");
+    m_baudRate = settingAsInt(settings, "COM/BaudRate", "");
+    m_dataBits = settingAsInt(settings, "COM/databit", "8");
+    m_flowControl = settingAsInt(settings, "COM/flowcontrol", "0");
+    m_parity = settingAsInt(settings, "COM/parity", "0");
+    m_stopBits = settingAsInt(settings, "COM/stopbits", "1");
+    if (m_baudRate == 0)
+        m_baudRate = m_useHighBaud ? HighBaud : LowBaud;
+
+    // Machines with several serial ports, and test benches with a
+    // pseudo-terminal, name the port outright.
+    m_portName = settings.value(QStringLiteral("COM/PortName")).toString().trimmed();
+    if (m_portName.isEmpty()) {
+        const auto ports = QSerialPortInfo::availablePorts();
+        for (const QSerialPortInfo &info : ports) {
+            if (!info.isNull()) {
+                m_portName = info.portName();
+                break;
+            }
+        }
+    }
+    qDebug() << "ZQMessageManager port" << m_portName << "baud" << m_baudRate << "databit" << m_dataBits
+             << "flowcontrol" << m_flowControl << "parity" << m_parity << "stopbits" << m_stopBits;
+}
+
+QSerialPort::DataBits ZQMessageManager::dataBitsFor(int value)
+{
+    switch (value) {
+    case 5: return QSerialPort::Data5;
+    case 6: return QSerialPort::Data6;
+    case 7: return QSerialPort::Data7;
+    default: return QSerialPort::Data8;
+    }
+}
+
+QSerialPort::FlowControl ZQMessageManager::flowControlFor(int value)
+{
+    switch (value) {
+    case -1: return QSerialPort::UnknownFlowControl;
+    case 1: return QSerialPort::HardwareControl;
+    case 2: return QSerialPort::SoftwareControl;
+    default: return QSerialPort::NoFlowControl;
+    }
+}
+
+QSerialPort::Parity ZQMessageManager::parityFor(int value)
+{
+    switch (value) {
+    case -1: return QSerialPort::UnknownParity;
+    case 2: return QSerialPort::EvenParity;
+    case 3: return QSerialPort::OddParity;
+    case 4: return QSerialPort::SpaceParity;
+    case 5: return QSerialPort::MarkParity;
+    default: return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits ZQMessageManager::stopBitsFor(int value)
+{
+    switch (value) {
+    case -1: return QSerialPort::UnknownStopBits;
+    case 2: return QSerialPort::TwoStop;
+    case 3: return QSerialPort::OneAndHalfStop;
+    default: return QSerialPort::OneStop;
+    }
+}
+
+bool ZQMessageManager::isStandardBaudRate(int value)
+{
+    switch (value) {
+    case 1200: case 2400: case 4800: case 9600:
+    case 19200: case 38400: case 57600: case 115200:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QObject *ZQMessageManager::getObject()
+{
+    return this;
+}
+
+void ZQMessageManager::writeMsg(QByteArray frame)
+{
+    if (m_writer)
+        m_writer->writeSerialPort(frame);
+}
+
+// Closes and frees the port object of the previous attempt, so that a closed
+// port can never feed the handshake again.
+void ZQMessageManager::releaseNewestPort()
+{
+    if (!m_newestPort)
+        return;
+    QSerialPort *port = m_newestPort;
+    m_newestPort = nullptr;
+    if (port == m_activePort)
+        m_activePort = nullptr;
+    disconnect(port, nullptr, this, nullptr);
+    if (port->isOpen())
+        port->close();
+    port->deleteLater();
+}
+
+void ZQMessageManager::checkPort()
+{
+    qDebug() << "checkPort";
+    // Probing again now would close the port that the reader and writer use,
+    // or hand over a port other than the one that answered.
+    if (m_linked || m_versionTimer->isActive()) {
+        qDebug() << "checkPort: link already" << (m_linked ? "up" : "answered") << ", nothing to do";
+        return;
+    }
+    m_baudTimer->stop();
+
+    int baud = QSerialPort::UnknownBaud;
+    if (m_retryCount == 0) {
+        if (isStandardBaudRate(m_baudRate))
+            baud = m_baudRate;
+    } else {
+        m_baudRate = m_useHighBaud ? HighBaud : LowBaud;
+        baud = m_baudRate;
+    }
+
+    releaseNewestPort();
+    m_handshakeBuffer.clear();
+    auto *port = new QSerialPort(m_portName);
+    m_newestPort = port;
+    connect(port, &QSerialPort::errorOccurred, this, &ZQMessageManager::slotPortError);
+
+    if (!m_portName.isEmpty() && port->open(QIODevice::ReadWrite)) {
+        m_activePort = port;
+        m_everOpened = true;
+        if (!port->setBaudRate(baud, QSerialPort::AllDirections))
+            qDebug() << "checkPort: baud rate" << baud << "refused:" << port->errorString();
+        port->setDataBits(dataBitsFor(m_dataBits));
+        port->setParity(parityFor(m_parity));
+        port->setStopBits(stopBitsFor(m_stopBits));
+        port->setFlowControl(flowControlFor(m_flowControl));
+        connect(port, &QSerialPort::readyRead, this, &ZQMessageManager::slotDataReady);
+        if (m_handshakePending) {
+            qint64 n = port->write(TestFrame);
+            qDebug() << "Send The shake hands iTestmsg" << n;
+            port->flush();
+            QThread::msleep(HeartDelayMs);
+            n = port->write(HeartFrame);
+            qDebug() << "Send The shake hands Heartmsg" << n;
+            port->flush();
+        }
+    } else {
+        qDebug() << "checkPort: cannot open" << m_portName << port->errorString();
+    }
+    m_baudTimer->start(m_extraSeconds * 1000 + AnswerWaitMs);
+}
+
+void ZQMessageManager::slotDataReady()
+{
+    auto *port = qobject_cast<QSerialPort *>(sender());
+    if (!port || port != m_activePort || !port->isOpen() || m_linked)
+        return;
+    m_handshakeBuffer.append(port->readAll());
+    // Both answers may have arrived in one read; none may wait for more data.
+    while (!m_linked) {
+        QByteArray frame;
+        m_reader->checkCmd(m_handshakeBuffer, frame);
+        if (frame.isEmpty())
+            break;
+        handleHandshakeFrame(frame);
+    }
+}
+
+void ZQMessageManager::handleHandshakeFrame(const QByteArray &frame)
+{
+    if (frame.size() == 12 && quint8(frame.at(9)) == 0x49) {
+        if (m_versionTimer->isActive())
+            return;
+        m_baudTimer->stop();
+        m_handshakePending = false;
+        m_versionTimer->start(VersionWaitMs);
+        m_version = 1;
+        qDebug() << "ZQMessageManager 0F 06 succeed";
+    } else if (frame.size() == 11 && quint8(frame.at(8)) == 0x0F && quint8(frame.at(9)) == 0x08) {
+        m_baudTimer->stop();
+        m_versionTimer->stop();
+        m_handshakePending = false;
+        handOver();
+        m_version = 2;
+        const qint64 n = m_activePort->write(VersionAckFrame);
+        m_activePort->flush();
+        qDebug() << "ZQMessageManager 0F 07 succeed" << n;
+        emit serialPortSucces(m_version);
+    }
+}
+
+void ZQMessageManager::handOver()
+{
+    disconnect(m_activePort, &QSerialPort::readyRead, this, &ZQMessageManager::slotDataReady);
+    m_reader->setSerialPortPtr(m_activePort);
+    connect(m_reader, &ZQSerialRead::commandReady, this, &ZQMessageManager::onReturnMessage,
+            Qt::UniqueConnection);
+    m_writer = new ZQSerialWrite(this);
+    m_writer->setSerialPortPtr(m_activePort);
+    m_linked = true;
+    m_handshakeBuffer.clear();
+}
+
+void ZQMessageManager::slotTimerVersion()
+{
+    m_versionTimer->stop();
+    if (m_linked)
+        return;
+    if (!m_activePort || !m_activePort->isOpen()) {
+        // The port went away after the test frame was answered: that is no
+        // link, so probe again from scratch instead of reporting success.
+        qDebug() << "slotTimerVersion: port lost before the link came up";
+        m_version = 0;
+        m_handshakePending = true;
+        slotTimerBaudRate();
+        return;
+    }
+    handOver();
+    qDebug() << "slotTimerVersion" << m_version;
+    emit serialPortSucces(m_version);
+}
+
+void ZQMessageManager::slotTimerBaudRate()
+{
+    m_baudTimer->stop();
+    if (m_everOpened) {
+        if (m_activePort)
+            m_activePort->close();
+        m_useHighBaud = !m_useHighBaud;
+        ++m_retryCount;
+        m_extraSeconds = m_retryCount / 2;
+        if (m_retryCount > MaxRetries) {
+            emit serialPortError();
+        } else {
+            qDebug() << "change bitRate 1";
+            checkPort();
+        }
+    } else {
+        ++m_openFailures;
+        if (m_openFailures > MaxOpenFailures)
+            emit serialPortError();
+        else
+            checkPort();
+    }
+}
+
+// A vanished device (pseudo-terminal closed, adapter pulled) makes the port
+// report errors without end; it is closed once and stays quiet.
+void ZQMessageManager::slotPortError(QSerialPort::SerialPortError error)
+{
+    auto *port = qobject_cast<QSerialPort *>(sender());
+    if (!port || error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
+        return;
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) {
+        qDebug() << "serial port" << port->portName() << "error" << error << port->errorString();
+        return;
+    }
+    if (port->property(LostProperty).toBool())
+        return;
+    port->setProperty(LostProperty, true);
+    qWarning() << "serial port" << port->portName() << "lost:" << port->errorString() << "- closing it";
+    // Closed from the event loop: the port may still be inside its own
+    // notifier when it reports the error.
+    QMetaObject::invokeMethod(port, [port]() { port->close(); }, Qt::QueuedConnection);
+}

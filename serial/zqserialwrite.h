@@ -1,0 +1,47 @@
+#ifndef ZQSERIALWRITE_H
+#define ZQSERIALWRITE_H
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QPointer>
+#include <QSemaphore>
+#include <QThread>
+#include <atomic>
+
+class QSerialPort;
+
+// Queues board frames and sends them one by one, 50 ms apart, in queue order.
+class ZQSerialWrite : public QThread
+{
+    Q_OBJECT
+public:
+    explicit ZQSerialWrite(QObject *parent = nullptr);
+    // Drops what is still queued and ends the thread, also while it waits.
+    ~ZQSerialWrite() override;
+
+    // Sets the port to write to (owned by the caller) and starts the thread.
+    void setSerialPortPtr(QSerialPort *port);
+
+    // Queues one frame; waits while QueueSlots frames are already queued.
+    // Safe from any thread.
+    void writeSerialPort(QByteArray frame);
+
+    static constexpr int QueueSlots = 6000;
+    static constexpr int PauseMs = 50;
+
+protected:
+    void run() override;
+
+private:
+    void writeOnPortThread(const QByteArray &frame);
+
+    QList<QByteArray> m_queue;
+    QSemaphore m_free{QueueSlots};
+    QSemaphore m_used{0};
+    std::atomic<bool> m_run{true};
+    QMutex m_mutex; // guards m_queue and m_port
+    QPointer<QSerialPort> m_port;
+};
+
+#endif
