@@ -1,0 +1,3 @@
+#include "zqipclogging.h"
+
+Q_LOGGING_CATEGORY(lcZqIpc, "vela.ipc")

@@ -1,0 +1,93 @@
+#include "zqsendmsgthread.h"
+
+#include "zqipclogging.h"
+#include "zqsendmsgqueue.h"
+#include "zqserverdispatch.h"
+#include "zqwire.h"
+
+ZQSendMsgThread::ZQSendMsgThread(QObject *parent) : QThread(parent) {}
+
+void ZQSendMsgThread::stoprun(bool)
+{
+    m_running.store(false);
+    ZQSendMsgQueue::getInstence()->wakeConsumer();
+}
+
+void ZQSendMsgThread::run()
+{
+    ZQSendMsgQueue *queue = ZQSendMsgQueue::getInstence();
+    while (m_running.load()) {
+        const QString text = queue->getCommand();
+        if (text.isNull())
+            continue;   // a wake-up: look at the running flag again
+        routeText(text);
+    }
+}
+
+void ZQSendMsgThread::routeText(const QString &text)
+{
+    using ZQWire::Kind;
+    ZQSendMsgQueue *queue = ZQSendMsgQueue::getInstence();
+    const bool trace = lcZqIpc().isDebugEnabled();
+    if (trace)
+        qCDebug(lcZqIpc) << "ZQSendMsgThread ....1" << text;
+    const ZQWire::Routing r = ZQWire::splitFrameText(text);
+    if (trace)
+        qCDebug(lcZqIpc) << "ZQSendMsgThread ....2";
+
+    switch (r.kind) {
+    case Kind::Invalid:
+        qCWarning(lcZqIpc) << "bus frame with too few pieces dropped:" << text.left(80);
+        return;
+    case Kind::Subscribe:
+        if (trace)
+            qCDebug(lcZqIpc) << "ZQSendMsgThread ....3" << r.first << r.second;
+        queue->insertClientId(r.first, r.second);
+        return;
+    case Kind::Unsubscribe:
+        if (trace)
+            qCDebug(lcZqIpc) << "ZQSendMsgThread ....4" << r.first << r.second;
+        queue->deleteClientId(r.first, r.second);
+        return;
+    default:
+        break;
+    }
+
+    // Dispatchers taken from the table stay valid while the route lock is held.
+    QMutexLocker routeLocker(&queue->routeLock());
+    const QByteArray bytes = ZQWire::replyBytes(r.second);
+    if (r.kind == Kind::Broadcast) {
+        if (trace)
+            qCDebug(lcZqIpc) << "ZQSendMsgThread ....5" << r.first;
+        ZQServerDispatch *from = queue->getClinetSocketByAppid(r.first);
+        const QList<ZQServerDispatch *> all = queue->getAllClients();
+        for (ZQServerDispatch *to : all) {
+            if (to != from)
+                to->sendBytes(bytes);
+        }
+        return;
+    }
+    if (r.kind == Kind::Directed) {
+        if (trace)
+            qCDebug(lcZqIpc) << "ZQSendMsgThread ....6...1" << r.first;
+        if (ZQServerDispatch *to = queue->getClinetSocketByAppid(r.first)) {
+            if (trace)
+                qCDebug(lcZqIpc) << "ZQSendMsgThread ....6...2";
+            to->sendBytes(bytes);
+        }
+        return;
+    }
+    // Publish: every subscriber of the sender, in the order they subscribed.
+    if (trace)
+        qCDebug(lcZqIpc) << "sendmesg thread ....1" << r.first;
+    const QStringList subscribers = queue->getClientList(r.first);
+    for (const QString &id : subscribers) {
+        if (trace)
+            qCDebug(lcZqIpc) << "sendmesg thread ....2" << id;
+        if (ZQServerDispatch *to = queue->getClinetSocketByAppid(id)) {
+            if (trace)
+                qCDebug(lcZqIpc) << "sendmesg thread ....3";
+            to->sendBytes(bytes);
+        }
+    }
+}

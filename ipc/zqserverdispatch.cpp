@@ -1,0 +1,142 @@
+#include "zqserverdispatch.h"
+
+#include "zqipclogging.h"
+#include "zqsendmsgqueue.h"
+#include "zqwire.h"
+
+#include <QElapsedTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+std::atomic<int> g_writeTimeoutMs{2000};
+}
+
+ZQServerDispatch::ZQServerDispatch(int socket, QString appId, QObject *parent)
+    : QThread(parent), m_socket(socket), m_appId(std::move(appId))
+{
+}
+
+ZQServerDispatch::~ZQServerDispatch()
+{
+    if (QThread::isRunning()) {
+        stopRun();
+        wait();
+    }
+    if (m_socket >= 0)
+        ::close(m_socket);
+}
+
+void ZQServerDispatch::setWriteTimeoutMs(int ms)
+{
+    g_writeTimeoutMs.store(ms > 0 ? ms : 1);
+}
+
+int ZQServerDispatch::writeTimeoutMs()
+{
+    return g_writeTimeoutMs.load();
+}
+
+void ZQServerDispatch::stopRun()
+{
+    m_running.store(false);
+    if (m_socket >= 0)
+        ::shutdown(m_socket, SHUT_RDWR);
+}
+
+bool ZQServerDispatch::handleBytes(QByteArray &carry, const char *data, int size)
+{
+    QList<QByteArray> payloads;
+    const ZQWire::ParseStatus status = ZQWire::takeFrames(carry, data, size, payloads);
+    ZQSendMsgQueue *queue = ZQSendMsgQueue::getInstence();
+    for (const QByteArray &payload : payloads) {
+        const QString text = ZQWire::payloadText(payload);
+        if (lcZqIpc().isDebugEnabled()) {
+            qCDebug(lcZqIpc) << "dispathc recv datalen.....2" << payload.size();
+            qCDebug(lcZqIpc) << "dispathc recv.....3";
+            qCDebug(lcZqIpc) << "dispathc recv.....4" << text;
+        }
+        if (!queue->putCommand(text, m_running))
+            return false;
+    }
+    if (status == ZQWire::ParseStatus::BadLength) {
+        qCWarning(lcZqIpc) << "bus connection" << m_appId
+                           << "sent a frame length out of range; closing it";
+        return false;
+    }
+    return true;
+}
+
+void ZQServerDispatch::run()
+{
+    QByteArray carry;
+    bool ok = true;
+    if (!m_pending.isEmpty()) {
+        ok = handleBytes(carry, m_pending.constData(), m_pending.size());
+        m_pending.clear();
+    }
+    char buffer[ZQWire::kBufferSize];
+    while (ok && m_running.load()) {
+        const ssize_t n = ::recv(m_socket, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        qCDebug(lcZqIpc) << "dispathc recv.....1" << n;
+        ok = handleBytes(carry, buffer, int(n));
+        qCDebug(lcZqIpc) << "dispathc dataindex.....5" << n;
+    }
+    if (m_running.load())
+        stopRun();
+    emit sigCliStop(m_appId);
+    if (m_endHandler)
+        m_endHandler(this);
+}
+
+int ZQServerDispatch::sendMsgToClinet(QString text)
+{
+    return sendBytes(ZQWire::replyBytes(text));
+}
+
+int ZQServerDispatch::sendBytes(const QByteArray &bytes)
+{
+    QMutexLocker locker(&m_writeMutex);
+    const char *data = bytes.constData();
+    const int size = bytes.size();
+    int written = 0;
+    QElapsedTimer clock;
+    bool clockStarted = false;
+    while (written < size) {
+        const ssize_t n = ::send(m_socket, data + written, size_t(size - written),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            written += int(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!clockStarted) {
+                clock.start();
+                clockStarted = true;
+            }
+            const qint64 left = g_writeTimeoutMs.load() - clock.elapsed();
+            if (left > 0) {
+                pollfd pfd{m_socket, POLLOUT, 0};
+                const int r = ::poll(&pfd, 1, int(left));
+                if (r > 0 || (r < 0 && errno == EINTR))
+                    continue;
+            }
+            qCWarning(lcZqIpc) << "bus client" << m_appId << "took no bytes for"
+                               << g_writeTimeoutMs.load() << "ms; closing its connection";
+            stopRun();
+            return -1;
+        }
+        return -1;   // peer gone: the read loop ends the connection
+    }
+    return written;
+}

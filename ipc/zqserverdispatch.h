@@ -1,0 +1,61 @@
+#ifndef ZQSERVERDISPATCH_H
+#define ZQSERVERDISPATCH_H
+
+#include <QByteArray>
+#include <QMutex>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+
+// One accepted bus connection: reads the client's frames on its own thread and
+// hands their texts to the routing queue; the router writes to it.
+class ZQServerDispatch : public QThread
+{
+    Q_OBJECT
+public:
+    ZQServerDispatch(int socket, QString appId, QObject *parent = nullptr);
+    ~ZQServerDispatch() override;
+
+    void run() override;
+    // Clears the running flag and shuts the socket down, which releases a
+    // blocked read. The descriptor itself is closed by the destructor, so a
+    // router still writing never hits a reused descriptor.
+    void stopRun();
+
+    // Writes the text and its NUL byte. Returns the bytes written, or -1.
+    int sendMsgToClinet(QString text);
+    // Writes ready-made bytes, waiting at most the write timeout for the peer
+    // to take them. A peer that cannot take them in time has stopped reading:
+    // its connection is shut down with a warning and -1 is returned.
+    int sendBytes(const QByteArray &bytes);
+
+    QString appId() const { return m_appId; }
+    int socketDescriptor() const { return m_socket; }
+    bool isRunning() const { return m_running.load(); }
+
+    // Bytes that arrived with the hello frame; read before the socket.
+    void setPendingBytes(const QByteArray &bytes) { m_pending = bytes; }
+    // Called on the connection's own thread when its read loop ends.
+    void setEndHandler(std::function<void(ZQServerDispatch *)> handler) { m_endHandler = std::move(handler); }
+
+    static void setWriteTimeoutMs(int ms);
+    static int writeTimeoutMs();
+
+signals:
+    void sigRevMsg(QString);
+    void sigCliStop(QString AppId);
+
+private:
+    bool handleBytes(QByteArray &carry, const char *data, int size);
+
+    const int m_socket;
+    const QString m_appId;
+    std::atomic<bool> m_running{true};
+    QMutex m_writeMutex;
+    QByteArray m_pending;
+    std::function<void(ZQServerDispatch *)> m_endHandler;
+};
+
+#endif // ZQSERVERDISPATCH_H

@@ -1,0 +1,53 @@
+#ifndef ZQTCPCLIENT_H
+#define ZQTCPCLIENT_H
+
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+
+// One program's connection to the bus hub: builds and writes the frames, and
+// reads the hub's NUL-terminated messages on the thread it is moved to.
+class ZQTcpClient : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ZQTcpClient(QObject *parent = nullptr);
+    ~ZQTcpClient() override;
+
+    // Connects to ip:port and sends the hello. True once connected and the
+    // hello is written.
+    bool initClient(QString appId, const char *ip, int port);
+    // False when the frame was written; true when it was not (not connected,
+    // too long to frame, or the write failed). Safe to call from any thread:
+    // frames from several threads never interleave.
+    bool sendMsgToServer(QString message, QString target);
+    void registerAccept(QString source);
+    void deleteAccept(QString source);
+    // Ends the connection and releases a read blocked in the receive loop.
+    void closeClient();
+
+    bool isConnected() const { return m_connected.load(); }
+    QString appId() const { return m_appId; }
+
+signals:
+    void sigRecMsg(QString);
+
+public slots:
+    // The receive loop: runs until closeClient() or until the hub goes away.
+    void receiveMsgFromServer();
+
+private:
+    void closeSocketLocked();
+
+    int m_socket = -1;
+    std::atomic<bool> m_running{true};
+    std::atomic<bool> m_connected{false};
+    QString m_appId;
+    QMutex m_sendMutex;   // one frame at a time; closing waits for a write
+    QMutex m_fdMutex;     // shutdown/close of the descriptor
+    bool m_looping = false;
+};
+
+#endif // ZQTCPCLIENT_H

@@ -1,0 +1,251 @@
+#include "zqtcpserver.h"
+
+#include "zqipclogging.h"
+#include "zqsendmsgqueue.h"
+#include "zqserverdispatch.h"
+#include "zqwire.h"
+
+#include <QElapsedTimer>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+// Lets the accept loop look at the running flag and free ended connections
+// although no new client arrives.
+constexpr int kAcceptPollMs = 500;
+
+const QStringList &reservedIds()
+{
+    static const QStringList ids{QLatin1String(ZQWire::kTargetAll), QLatin1String(ZQWire::kTargetRaw)};
+    return ids;
+}
+
+// Reads until the first frame is complete. Returns false when the peer closes,
+// fails, sends a bad length or takes longer than `timeoutMs`.
+bool readHello(int fd, int timeoutMs, QByteArray &firstPayload, QByteArray &rest)
+{
+    QByteArray carry;
+    QList<QByteArray> payloads;
+    char buffer[ZQWire::kHelloBufferSize];
+    QElapsedTimer clock;
+    clock.start();
+    while (payloads.isEmpty()) {
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (left <= 0)
+            return false;
+        pollfd pfd{fd, POLLIN, 0};
+        const int r = ::poll(&pfd, 1, int(left));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        if (ZQWire::takeFrames(carry, buffer, int(n), payloads) != ZQWire::ParseStatus::Ok
+            && payloads.isEmpty())
+            return false;
+    }
+    firstPayload = payloads.takeFirst();
+    // Frames that came with the hello are routed as ordinary frames: put
+    // them back in front of the unparsed tail.
+    for (const QByteArray &p : payloads)
+        ZQWire::appendFrame(rest, p);
+    rest.append(carry);
+    return true;
+}
+} // namespace
+
+ZQTcpServer::ZQTcpServer(QObject *parent) : QObject(parent) {}
+
+ZQTcpServer::~ZQTcpServer()
+{
+    stopServer();
+}
+
+bool ZQTcpServer::initServer(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        qCWarning(lcZqIpc) << "bus hub: socket failed:" << std::strerror(errno);
+        return false;
+    }
+    // A restarted hub must not fail on connections of its previous run that
+    // linger in TIME_WAIT; a port that another socket listens on still fails.
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(quint16(port));
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
+        std::perror("call to bind");
+        std::exit(1);
+    }
+    if (::listen(fd, 20) < 0) {
+        qCWarning(lcZqIpc) << "bus hub: listen failed:" << std::strerror(errno);
+        ::close(fd);
+        return false;
+    }
+    socklen_t len = sizeof addr;
+    if (::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
+        m_port = ntohs(addr.sin_port);
+    m_listenSocket = fd;
+    m_running.store(true);
+    return true;
+}
+
+void ZQTcpServer::receiveMsg()
+{
+    {
+        QMutexLocker locker(&m_loopMutex);
+        if (!m_running.load() || m_listenSocket < 0)
+            return;
+        m_loopActive = true;
+    }
+    while (m_running.load()) {
+        reapFinished();
+        pollfd pfd{m_listenSocket, POLLIN, 0};
+        const int r = ::poll(&pfd, 1, kAcceptPollMs);
+        if (!m_running.load())
+            break;
+        if (r > 0)
+            acceptOne();
+    }
+    QMutexLocker locker(&m_loopMutex);
+    m_loopActive = false;
+    m_loopDone.wakeAll();
+}
+
+void ZQTcpServer::acceptOne()
+{
+    qCDebug(lcZqIpc) << "receiveMsg ....1";
+    const int fd = ::accept4(m_listenSocket, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0)
+        return;   // the next connection is tried on the next pass
+    m_lastSocket.store(fd);
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+
+    QByteArray hello, rest;
+    if (!readHello(fd, kHelloTimeoutMs, hello, rest)) {
+        qCWarning(lcZqIpc) << "bus hub: a connection sent no usable hello; closed";
+        ::close(fd);
+        return;
+    }
+    const QString appId = ZQWire::payloadText(hello);
+    qCDebug(lcZqIpc) << "receiveMsg ....2" << appId;
+    if (appId.isEmpty() || reservedIds().contains(appId) || appId.contains(QLatin1String(ZQWire::kMarker))) {
+        qCWarning(lcZqIpc) << "bus hub: refused the identifier" << appId;
+        ::close(fd);
+        return;
+    }
+
+    auto *dispatch = new ZQServerDispatch(fd, appId);
+    dispatch->setPendingBytes(rest);
+    dispatch->setEndHandler([this](ZQServerDispatch *d) { connectionEnded(d); });
+    qCDebug(lcZqIpc) << "receiveMsg ....3";
+    {
+        QMutexLocker locker(&m_listMutex);
+        m_live.append(dispatch);
+    }
+    ZQSendMsgQueue *queue = ZQSendMsgQueue::getInstence();
+    {
+        // Under the route lock no routed text can reach the new connection
+        // before its "succeful", and it is reachable once the client has it.
+        QMutexLocker routeLocker(&queue->routeLock());
+        ZQServerDispatch *old = queue->getClinetSocketByAppid(appId);
+        if (old)
+            qCDebug(lcZqIpc) << "bus hub: identifier" << appId << "reconnected; the new connection replaces the old";
+        queue->insertClientSocket(appId, dispatch);
+        qCDebug(lcZqIpc) << "receiveMsg ....4";
+        dispatch->sendBytes(ZQWire::replyBytes(QLatin1String(ZQWire::kHelloReply)));
+    }
+    dispatch->start();
+    qCDebug(lcZqIpc) << "receiveMsg ....5";
+}
+
+void ZQTcpServer::connectionEnded(ZQServerDispatch *dispatch)
+{
+    // Runs on the connection's own thread: the server thread never returns to
+    // an event loop, so a queued call would never arrive. Only this very
+    // connection leaves the table; a newer one under the same name stays.
+    ZQSendMsgQueue::getInstence()->removeSocketIf(dispatch->appId(), dispatch);
+    QMutexLocker locker(&m_listMutex);
+    if (m_live.removeOne(dispatch))
+        m_finished.append(dispatch);
+}
+
+void ZQTcpServer::clientStop(QString appID)
+{
+    ZQSendMsgQueue *queue = ZQSendMsgQueue::getInstence();
+    ZQServerDispatch *dispatch = queue->getClinetSocketByAppid(appID);
+    if (!dispatch)
+        return;
+    queue->removeSocketIf(appID, dispatch);
+    dispatch->stopRun();   // its read loop ends and hands it to the reaper
+}
+
+void ZQTcpServer::freeDispatch(ZQServerDispatch *dispatch)
+{
+    dispatch->wait();
+    {
+        // Once the route lock has been taken, no routing that might have
+        // picked this dispatcher from the table is still using it.
+        QMutexLocker routeLocker(&ZQSendMsgQueue::getInstence()->routeLock());
+    }
+    delete dispatch;
+}
+
+void ZQTcpServer::reapFinished()
+{
+    QList<ZQServerDispatch *> done;
+    {
+        QMutexLocker locker(&m_listMutex);
+        done.swap(m_finished);
+    }
+    for (ZQServerDispatch *d : done)
+        freeDispatch(d);
+}
+
+void ZQTcpServer::stopServer()
+{
+    m_running.store(false);
+    if (m_listenSocket >= 0) {
+        ::shutdown(m_listenSocket, SHUT_RDWR);
+        QMutexLocker locker(&m_loopMutex);
+        while (m_loopActive)
+            m_loopDone.wait(&m_loopMutex);
+        ::close(m_listenSocket);
+        m_listenSocket = -1;
+    }
+
+    ZQSendMsgQueue *queue = ZQSendMsgQueue::getInstence();
+    QList<ZQServerDispatch *> live;
+    {
+        QMutexLocker locker(&m_listMutex);
+        live = m_live;
+    }
+    for (ZQServerDispatch *d : live) {
+        queue->removeSocketIf(d->appId(), d);
+        d->stopRun();
+    }
+    // Every read loop ends now (its socket is shut down, a blocked put into a
+    // full queue gives up) and moves its dispatcher to the finished list.
+    for (ZQServerDispatch *d : live)
+        d->wait();
+    reapFinished();
+    queue->clearCommands();
+}
