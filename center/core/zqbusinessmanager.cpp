@@ -1,0 +1,141 @@
+#include "zqbusinessmanager.h"
+
+#include "dvscreen.h"
+#include "izqbusiness.h"
+#include "zqfitcommand.h"
+#include "zqtbusinesssmsc.h"
+
+#include <QDebug>
+#include <QJsonObject>
+#include <QMetaObject>
+
+namespace {
+
+const char kPassThroughEvent[] = "EVENT_ANY";
+
+// Module signal -> manager signal. A module has some of these; each one it has
+// is relayed, so a module needs nothing but its signals to be wired.
+struct Relay {
+    const char* moduleSignal;
+    const char* managerSignal;
+};
+const Relay kRelays[] = {
+    {SIGNAL(sigSendCommend(QByteArray)), SIGNAL(sigSendCommand(QByteArray))},
+    {SIGNAL(sigSendCmd(QByteArray)), SIGNAL(sigSendCommand(QByteArray))},
+    {SIGNAL(sigSendMessage(QString)), SIGNAL(sigSendMessage(QString))},
+    {SIGNAL(sigSendLocal(QString)), SIGNAL(sigSendLocal(QString))},
+    {SIGNAL(sigShowDialog(int,double,double)), SIGNAL(sigShowDialog(int,double,double))},
+    {SIGNAL(sigShowToolBox(int,double,double)), SIGNAL(sigShowToolBox(int,double,double))},
+};
+
+} // namespace
+
+ZQBusinessManager::ZQBusinessManager(QObject* parent)
+    : QObject(parent)
+    , m_screen(new DvScreen)
+{
+    // The order below is the order of precedence. Modules that are not part
+    // of the program yet keep their places; each goes in as one addModule line.
+    //  1 whiteboard        ZQTbusinessDisc(m_screen, this)            "DiscCommand.xml"
+    //  2 central control   ZQTbusinessCentralControl(m_screen, this)  "control.xml"
+    //  3 shortcut keys     ZQTbusinessShortCut(this)
+    //  4 pretreatment      ZQPretreatment(this)
+    //  5 custom channel    ZQBusinessCustomChannel(this)
+    //  6 write accel.      ZQWriteAcceleration(m_screen, this)
+    //  7 smart screen      "SmSc.xml"
+    addModule(new ZQTbusinessSmSc(m_screen, this));
+}
+
+ZQBusinessManager::~ZQBusinessManager()
+{
+    // The modules use the screen object, so they go first.
+    for (IZQBusiness* module : qAsConst(m_modules))
+        delete module->getObject();
+    m_modules.clear();
+    delete m_screen;
+}
+
+void ZQBusinessManager::addModule(IZQBusiness* module)
+{
+    QObject* object = module->getObject();
+    object->setParent(this);
+    for (const Relay& relay : kRelays) {
+        // SIGNAL() prefixes a code digit that the meta-object lookup does not want.
+        if (object->metaObject()->indexOfSignal(relay.moduleSignal + 1) >= 0)
+            connect(object, relay.moduleSignal, this, relay.managerSignal);
+    }
+    m_modules.append(module);
+}
+
+QList<IZQBusiness*> ZQBusinessManager::modules() const
+{
+    return m_modules;
+}
+
+DvScreen* ZQBusinessManager::screen() const
+{
+    return m_screen;
+}
+
+void ZQBusinessManager::init()
+{
+    for (IZQBusiness* module : qAsConst(m_modules))
+        module->init();
+}
+
+void ZQBusinessManager::DealCommand(QByteArray frame)
+{
+    for (IZQBusiness* module : qAsConst(m_modules)) {
+        QByteArray key;
+        if (module->isCanDealCommand(frame, key)) {
+            module->Send(module->DealCommand(frame, key));
+            return;
+        }
+    }
+    emit sigSendMessage(IZQBusiness::jsonToMessageText(passThroughMessage(frame)));
+}
+
+void ZQBusinessManager::DealMessage(QString message)
+{
+    for (IZQBusiness* module : qAsConst(m_modules)) {
+        const QJsonObject json = module->messageStrToJson(message);
+        if (module->isCanDealMessage(json)) {
+            module->Send(module->DealMessage(json));
+            return;
+        }
+    }
+    // Parsed here rather than taken from the last module asked: a module may
+    // parse to nothing (one that takes no messages), and the list may be empty.
+    const QJsonObject json = IZQBusiness::messageTextToJson(message);
+    if (json.value(QStringLiteral("eventid")).toString() != QLatin1String(kPassThroughEvent))
+        return;
+    const QByteArray frame = passThroughFrame(json);
+    if (!frame.isEmpty())
+        emit sigSendCommand(frame);
+}
+
+QJsonObject ZQBusinessManager::passThroughMessage(const QByteArray& frame)
+{
+    // Everything between the header and the end byte, by the frame's real
+    // size: a joined multi-frame message may be longer than its length byte says.
+    const QByteArray payload = frame.size() > 9 ? frame.mid(8, frame.size() - 9) : QByteArray();
+    QJsonObject json;
+    json.insert(QStringLiteral("eventid"), QLatin1String(kPassThroughEvent));
+    json.insert(QStringLiteral("from"), QStringLiteral("ID_APP_VELACENTER"));
+    json.insert(QStringLiteral("to"), QStringLiteral("ID_APP_ANY"));
+    json.insert(QStringLiteral("param"), QString::fromLatin1(payload.toBase64()));
+    return json;
+}
+
+QByteArray ZQBusinessManager::passThroughFrame(const QJsonObject& message)
+{
+    if (message.value(QStringLiteral("eventid")).toString() != QLatin1String(kPassThroughEvent))
+        return QByteArray();
+    const QByteArray payload =
+        QByteArray::fromBase64(message.value(QStringLiteral("param")).toString().toLatin1());
+    const QByteArray frame = ZQFitCommand::buildFrame(payload);
+    if (frame.isEmpty())
+        qWarning() << "EVENT_ANY payload of" << payload.size() << "bytes exceeds"
+                   << ZQFitCommand::kMaxCommandLength << "bytes, the most one frame holds; dropped";
+    return frame;
+}

@@ -1,0 +1,59 @@
+#ifndef ZQBUSINESSMANAGER_H
+#define ZQBUSINESSMANAGER_H
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class DvScreen;
+class IZQBusiness;
+
+// Owns the ordered list of business modules and offers them every board frame
+// and every bus message; the first module that claims a piece of traffic
+// handles it, and what nobody claims passes through as "EVENT_ANY".
+//
+// DealCommand runs on the serial work thread and DealMessage on the IPC work
+// thread, possibly at once. The list is fixed after construction and only read
+// there, so no lock is taken. Module signals reach the manager's signals by
+// automatic relays; since the modules live on the main thread, a signal emitted
+// on a work thread arrives queued on the main thread.
+class ZQBusinessManager : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ZQBusinessManager(QObject* parent);
+    ~ZQBusinessManager() override;
+
+    // init() of every module in list order (loads the command tables).
+    void init();
+    void DealCommand(QByteArray frame);
+    void DealMessage(QString message);
+
+    QList<IZQBusiness*> modules() const;
+    DvScreen* screen() const;
+
+    // Appends a module behind the ones the manager made and connects its
+    // relays; the manager takes it as a Qt child. Only before any traffic.
+    void addModule(IZQBusiness* module);
+
+    // The pass-through message for a frame that no module claims.
+    static QJsonObject passThroughMessage(const QByteArray& frame);
+    // The frame for an unclaimed "EVENT_ANY" message; empty when the message
+    // is not one or its payload does not fit a frame.
+    static QByteArray passThroughFrame(const QJsonObject& message);
+
+signals:
+    void sigSendCommand(QByteArray cmd);
+    void sigSendMessage(QString msg);
+    void sigSendLocal(QString local);
+    void sigShowDialog(int type, double x, double y);
+    void sigShowToolBox(int type, double x, double y);
+
+private:
+    QList<IZQBusiness*> m_modules;
+    DvScreen* m_screen;
+};
+
+#endif // ZQBUSINESSMANAGER_H

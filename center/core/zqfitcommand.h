@@ -1,0 +1,57 @@
+#ifndef ZQFITCOMMAND_H
+#define ZQFITCOMMAND_H
+
+#include <QByteArray>
+#include <QDomElement>
+#include <QJsonObject>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+class DvScreen;
+
+// Turns bus messages into board frames by the "fit" entries of a command table.
+// Filled once while the owning module starts, read-only afterwards.
+class ZQFitCommand : public QObject
+{
+    Q_OBJECT
+public:
+    struct oneEnumCommand {
+        QByteArray key;
+        QMap<int, int> positions; // message value -> frame position
+        QMap<int, char> bytes;    // message value -> frame byte
+    };
+    struct oneStringEnumCommand {
+        QByteArray key;
+        QMap<QString, int> positions;
+        QMap<QString, char> bytes;
+    };
+
+    ZQFitCommand(DvScreen* screen, QObject* parent);
+
+    // Stores one "fit" entry under its kind; malformed entries are skipped.
+    void ReadXmlElement(QDomElement element);
+    bool isCanFit(QJsonObject message) const;
+    // The finished board frame, or empty when no table knows the event.
+    QByteArray fit(QJsonObject message) const;
+    // Command key of the event in the one-enumeration, fixed or one-value table.
+    QByteArray getSpacialCmd(QString eventName) const;
+
+    // A complete board frame around command (the key and its parameters):
+    // 7F, length, 99 A2 B3 C4 02 FF, command, CF. Empty when the command is too
+    // long for the one-byte length (more than 249 bytes), so that no frame with
+    // a wrapped length ever reaches the board.
+    static QByteArray buildFrame(const QByteArray& command);
+    static const int kMaxCommandLength = 249;
+
+private:
+    QByteArray fitCommand(const QJsonObject& message) const;
+
+    QMap<QString, oneEnumCommand> m_oneEnum;
+    QMap<QString, oneStringEnumCommand> m_oneStringEnum;
+    QMap<QString, QByteArray> m_fixed;
+    QMap<QString, QByteArray> m_oneValue;
+    DvScreen* m_screen;
+};
+
+#endif // ZQFITCOMMAND_H
