@@ -1,0 +1,292 @@
+// zqbus: the message bus from the command line. Runs a standalone hub, sends
+// one text, or listens and prints what arrives. Exit codes are listed in
+// usage() below and in docs/zqbus.md.
+
+#include "zqipc.h"
+#include "zqwire.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+#include <QTextStream>
+#include <QTimer>
+#include <QUuid>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+enum ExitCode {
+    kOk = 0,          // written / hub stopped normally / listen got its texts
+    kFailed = 1,      // write failed, text too long, hub port taken
+    kUsage = 2,       // bad command line
+    kUnreachable = 3, // no hub at the address
+    kTimeout = 4,     // listen: --count texts did not arrive within --timeout
+};
+
+const char kDefaultHost[] = "127.0.0.1";
+const int kDefaultPort = 23334;
+const char kHelloReply[] = "succeful";
+
+const char kUsageText[] =
+    "Usage: zqbus <command> [options]\n"
+    "\n"
+    "Commands:\n"
+    "  hub     [--port N]                         run a standalone bus hub\n"
+    "  send    [--as ID] [--to ID|--all] [TEXT]   send TEXT (or standard input);\n"
+    "                                             no target: publish to subscribers\n"
+    "  listen  [--as ID] [--subscribe SOURCE]... [--count N] [--timeout S]\n"
+    "                                             print received texts (JSON indented)\n"
+    "\n"
+    "Common options: --host IP (default 127.0.0.1), --port N (default 23334),\n"
+    "                --verbose (bus trace lines on standard error), --help\n"
+    "\n"
+    "Exit codes: 0 done, 1 write failed or hub port taken, 2 bad usage,\n"
+    "            3 hub not reachable, 4 timeout before --count texts arrived\n";
+
+int fail(int code, const QString &message)
+{
+    std::fprintf(stderr, "zqbus: %s\n", qPrintable(message));
+    return code;
+}
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+// The options every command understands.
+void addCommonOptions(QCommandLineParser &p)
+{
+    p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    p.addOption({"host", "Hub address.", "IP", kDefaultHost});
+    p.addOption({"port", "Hub port.", "N", QString::number(kDefaultPort)});
+    p.addOption({"verbose", "Show the bus trace lines."});
+    p.addOption({{"h", "help"}, "Show this help."});
+}
+
+// Parses the options of a command; returns -1 to go on, else an exit code.
+int parseCommand(QCommandLineParser &p, const QStringList &args, int &port)
+{
+    if (!p.parse(args))
+        return fail(kUsage, p.errorText() + " (see zqbus --help)");
+    if (p.isSet("help")) {
+        std::fputs(kUsageText, stdout);
+        return kOk;
+    }
+    bool ok = false;
+    port = p.value("port").toInt(&ok);
+    if (!ok || port < 0 || port > 65535)
+        return fail(kUsage, QString("bad port \"%1\"").arg(p.value("port")));
+    if (p.isSet("verbose"))
+        QLoggingCategory::setFilterRules("vela.ipc.debug=true");
+    return -1;
+}
+
+int sigPipe[2] = {-1, -1};
+void onSignal(int)
+{
+    const char c = 1;
+    (void)!::write(sigPipe[1], &c, 1);
+}
+
+int runHub(const QStringList &args)
+{
+    QCommandLineParser p;
+    addCommonOptions(p);
+    int port = 0;
+    const int early = parseCommand(p, args, port);
+    if (early >= 0)
+        return early;
+    if (!p.positionalArguments().isEmpty())
+        return fail(kUsage, "hub takes no arguments");
+
+    ZQIPC bus;
+    if (!bus.createTcpServer(port))
+        return fail(kFailed, QString("cannot listen on port %1").arg(port));
+    std::fprintf(stderr, "zqbus: hub listening on 0.0.0.0:%d\n", bus.serverPort());
+
+    // Ctrl-C and TERM end the hub cleanly through the event loop.
+    if (::pipe(sigPipe) == 0) {
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+    QSocketNotifier notifier(sigPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    bus.closeServer();
+    std::fprintf(stderr, "zqbus: hub stopped\n");
+    return kOk;
+}
+
+QString readAllStdin()
+{
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        return QString();
+    QString text = QString::fromUtf8(in.readAll());
+    if (text.endsWith('\n'))
+        text.chop(1);
+    return text;
+}
+
+int runSend(const QStringList &args)
+{
+    QCommandLineParser p;
+    addCommonOptions(p);
+    p.addOption({"as", "Own application identifier.", "ID", "ID_APP_ZQBUS"});
+    p.addOption({"to", "Send to this application only.", "ID"});
+    p.addOption({"all", "Send to every connected application."});
+    p.addPositionalArgument("text", "The text; standard input when missing.");
+    int port = 0;
+    const int early = parseCommand(p, args, port);
+    if (early >= 0)
+        return early;
+    if (p.isSet("to") && p.isSet("all"))
+        return fail(kUsage, "--to and --all exclude each other");
+    const QStringList texts = p.positionalArguments();
+    if (texts.size() > 1)
+        return fail(kUsage, "give one TEXT (quote it) or none to read standard input");
+    if (p.value("as").isEmpty())
+        return fail(kUsage, "--as needs a non-empty identifier");
+
+    const QString text = texts.isEmpty() ? readAllStdin() : texts.first();
+    const QByteArray host = p.value("host").toLatin1();
+    ZQIPC bus;
+    if (!bus.createTcpClient(p.value("as"), host.constData(), port))
+        return fail(kUnreachable, QString("no bus hub at %1:%2").arg(p.value("host")).arg(port));
+
+    const QString target = p.isSet("all") ? QString(ZQWire::kTargetAll) : p.value("to");
+    const int frameBytes = ZQWire::frameText(p.value("as"), target, text).toUtf8().size();
+    const int r = target.isEmpty() ? bus.sentInfo(text) : bus.sentInfo(target, text);
+    bus.closeClient();
+    if (r != 0) {
+        if (frameBytes > ZQWire::kMaxPayload)
+            return fail(kFailed, QString("not sent: %1 bytes with addressing, a bus frame carries"
+                                         " at most %2").arg(frameBytes).arg(ZQWire::kMaxPayload));
+        return fail(kFailed, "not sent: the hub closed the connection");
+    }
+    return kOk;
+}
+
+// Prints a text: JSON indented, anything else as it is.
+void printText(const QString &text)
+{
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
+    if (error.error == QJsonParseError::NoError && !doc.isNull())
+        out() << QString::fromUtf8(doc.toJson(QJsonDocument::Indented));
+    else
+        out() << text << '\n';
+    out().flush();
+}
+
+int runListen(const QStringList &args)
+{
+    QCommandLineParser p;
+    addCommonOptions(p);
+    p.addOption({"as", "Own application identifier.", "ID", "ID_APP_ZQBUS_LISTEN"});
+    p.addOption({"subscribe", "Also receive what SOURCE publishes (repeatable).", "SOURCE"});
+    p.addOption({"count", "Exit after N texts.", "N"});
+    p.addOption({"timeout", "Exit after S seconds.", "S"});
+    int port = 0;
+    const int early = parseCommand(p, args, port);
+    if (early >= 0)
+        return early;
+    if (!p.positionalArguments().isEmpty())
+        return fail(kUsage, "listen takes no TEXT");
+    bool ok = true;
+    const int count = p.isSet("count") ? p.value("count").toInt(&ok) : -1;
+    if (!ok || (p.isSet("count") && count <= 0))
+        return fail(kUsage, QString("bad --count \"%1\"").arg(p.value("count")));
+    const double seconds = p.isSet("timeout") ? p.value("timeout").toDouble(&ok) : -1;
+    if (!ok || (p.isSet("timeout") && seconds <= 0))
+        return fail(kUsage, QString("bad --timeout \"%1\"").arg(p.value("timeout")));
+    const QString self = p.value("as");
+    if (self.isEmpty())
+        return fail(kUsage, "--as needs a non-empty identifier");
+
+    const QByteArray host = p.value("host").toLatin1();
+    ZQIPC bus;
+    if (!bus.createTcpClient(self, host.constData(), port))
+        return fail(kUnreachable, QString("no bus hub at %1:%2").arg(p.value("host")).arg(port));
+
+    // A text to ourselves behind the subscriptions tells when the hub has
+    // recorded them: from then on the listener is ready.
+    const QString readyToken = "zqbus-ready-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    for (const QString &source : p.values("subscribe"))
+        bus.registerMsgAccept(source);
+    bus.sentInfo(self, readyToken);
+
+    int received = 0;
+    int code = kOk;
+    bool helloSeen = false;
+    QObject::connect(&bus, &ZQIPC::sigRecvInfo, [&](const QString &text) {
+        if (!helloSeen && text == QLatin1String(kHelloReply)) {
+            helloSeen = true;   // the hub's greeting, not a message
+            return;
+        }
+        if (text == readyToken) {
+            std::fprintf(stderr, "zqbus: listening as %s\n", qPrintable(self));
+            return;
+        }
+        printText(text);
+        if (count > 0 && ++received >= count)
+            QCoreApplication::quit();
+    });
+    QTimer stopTimer;
+    if (seconds > 0) {
+        stopTimer.setSingleShot(true);
+        QObject::connect(&stopTimer, &QTimer::timeout, [&] {
+            if (count > 0)
+                code = kTimeout;
+            QCoreApplication::quit();
+        });
+        stopTimer.start(int(seconds * 1000));
+    }
+    QTimer hubWatch;   // the hub going away ends the listener
+    QObject::connect(&hubWatch, &QTimer::timeout, [&] {
+        if (!bus.isConnected()) {
+            code = fail(kUnreachable, "the bus hub closed the connection");
+            QCoreApplication::quit();
+        }
+    });
+    hubWatch.start(200);
+    QCoreApplication::exec();
+    bus.closeClient();
+    if (code == kTimeout)
+        return fail(kTimeout, QString("timeout: %1 of %2 texts in %3 s").arg(received).arg(count).arg(seconds));
+    return code;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("zqbus");
+    QLoggingCategory::setFilterRules("vela.ipc.debug=false");
+
+    QStringList args = QCoreApplication::arguments();
+    if (args.size() < 2)
+        return fail(kUsage, "no command (see zqbus --help)");
+    const QString command = args.at(1);
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kUsageText, stdout);
+        return kOk;
+    }
+    args.removeAt(1);   // the parser sees "zqbus [options]"
+    if (command == "hub")
+        return runHub(args);
+    if (command == "send")
+        return runSend(args);
+    if (command == "listen")
+        return runListen(args);
+    return fail(kUsage, QString("unknown command \"%1\" (see zqbus --help)").arg(command));
+}
