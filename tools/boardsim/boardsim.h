@@ -1,0 +1,75 @@
+#ifndef BOARDSIM_H
+#define BOARDSIM_H
+
+#include "ptyline.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QStringList>
+
+class QTimer;
+
+// A stand-in for the display mainboard on a serial line: answers the link
+// handshake the way the chosen kind of board does, prints every frame it
+// receives, and sends what its command lines say.
+//
+// Command lines (standard input, script files, scenarios):
+//   7F 08 99 A2 B3 C4 02 FF 01 49 CF   raw bytes in hex, written in one go
+//   frame E3 05 01                     a whole frame around these command bytes
+//   sleep 500                          pause the following lines, in ms
+//   wait link                          pause until the PC has brought the link up
+//   scenario NAME                      the lines of a named scenario
+//   mode v1|v2|silent|v2-heart-only    answer the handshake differently from now on
+//   answer-baud N                      answer only while the line runs at N baud (0: any)
+//   quit                               end the simulator
+//   # ...                              comment
+class BoardSim : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Mode { V1, V2, Silent, V2HeartOnly };
+
+    BoardSim(PtyLine *line, QObject *parent = nullptr);
+
+    static bool parseMode(const QString &text, Mode *mode);
+    static QString modeName(Mode mode);
+    // Hex bytes with or without blanks, colons or commas between them.
+    static QByteArray parseHex(const QString &text, bool *ok);
+    // 7F, L, 99 A2 B3 C4 02 FF, the command bytes, CF.
+    static QByteArray buildFrame(const QByteArray &command);
+
+    void setMode(Mode mode) { m_mode = mode; }
+    void setAnswerBaud(int baud) { m_answerBaud = baud; }
+    // Queues command lines; they run in order, honouring sleeps and waits.
+    void enqueue(const QStringList &lines);
+    void note(const QString &text);
+
+    static const QByteArray TestAnswer;
+    static const QByteArray HeartAnswer;
+
+signals:
+    void quitRequested();
+
+private:
+    void onReceived(const QByteArray &bytes);
+    void handleFrame(const QByteArray &frame, const PtyLine::Settings &line);
+    void pump();
+    bool execute(const QString &line);
+    void send(const QByteArray &bytes, const QString &what);
+    void print(const QString &kind, const QString &text);
+    void setLinkUp(bool up);
+
+    PtyLine *m_line;
+    Mode m_mode = Mode::V2;
+    int m_answerBaud = 0;
+    QByteArray m_buffer;
+    QStringList m_pending;
+    QElapsedTimer m_clock;
+    QTimer *m_sleep;
+    QTimer *m_versionOneLink;
+    bool m_waitingForLink = false;
+    bool m_linkUp = false;
+};
+
+#endif

@@ -1,0 +1,189 @@
+// boardsim: a simulated display mainboard on a pseudo-terminal (or a real
+// serial device), for running the control centre without a panel.
+
+#include "boardscenario.h"
+#include "boardsim.h"
+#include "ptyline.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    ssize_t ignored = ::write(signalPipe[1], &c, 1);
+    (void)ignored;
+}
+
+// Reads standard input line by line without blocking the event loop; stops
+// watching at the end of input (the simulator keeps running).
+class StdinLines : public QObject
+{
+public:
+    StdinLines(BoardSim *sim, bool quitOnEof, QObject *parent)
+        : QObject(parent), m_sim(sim), m_quitOnEof(quitOnEof), m_notifier(STDIN_FILENO, QSocketNotifier::Read, this)
+    {
+        connect(&m_notifier, &QSocketNotifier::activated, this, [this]() { readSome(); });
+    }
+
+private:
+    void readSome()
+    {
+        char buf[4096];
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n <= 0) {
+            m_notifier.setEnabled(false);
+            if (!m_partial.isEmpty())
+                m_sim->enqueue({QString::fromLocal8Bit(m_partial)});
+            m_partial.clear();
+            if (m_quitOnEof)
+                m_sim->enqueue({QStringLiteral("quit")});
+            return;
+        }
+        m_partial.append(buf, int(n));
+        QStringList lines;
+        int nl;
+        while ((nl = m_partial.indexOf('\n')) >= 0) {
+            lines << QString::fromLocal8Bit(m_partial.left(nl));
+            m_partial.remove(0, nl + 1);
+        }
+        if (!lines.isEmpty())
+            m_sim->enqueue(lines);
+    }
+
+    BoardSim *m_sim;
+    bool m_quitOnEof;
+    QSocketNotifier m_notifier;
+    QByteArray m_partial;
+};
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("boardsim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated display mainboard. Creates a pseudo-terminal and prints its path on the first line as\n"
+        "\"PTY <path>\"; point \"COM/PortName\" in version.ini at it. Prints every frame received (RX) and\n"
+        "sent (TX) with a time stamp, and reads command lines from standard input (hex bytes, \"frame ...\",\n"
+        "\"sleep MS\", \"wait link\", \"scenario NAME\", \"mode ...\", \"answer-baud N\", \"quit\")."));
+    parser.addHelpOption();
+    const QCommandLineOption modeOpt(QStringLiteral("mode"),
+        QStringLiteral("How the board answers the handshake: v1, v2 (default), silent, v2-heart-only."),
+        QStringLiteral("mode"), QStringLiteral("v2"));
+    const QCommandLineOption baudOpt(QStringLiteral("baud"),
+        QStringLiteral("Answer only while the line runs at this baud rate (0: at any rate)."),
+        QStringLiteral("rate"), QStringLiteral("0"));
+    const QCommandLineOption deviceOpt(QStringLiteral("device"),
+        QStringLiteral("Use this serial device instead of a new pseudo-terminal."), QStringLiteral("path"));
+    const QCommandLineOption lineBaudOpt(QStringLiteral("line-baud"),
+        QStringLiteral("Baud rate to set on --device (default 115200)."), QStringLiteral("rate"),
+        QStringLiteral("115200"));
+    const QCommandLineOption pathFileOpt(QStringLiteral("pty-file"),
+        QStringLiteral("Also write the line's path into this file."), QStringLiteral("file"));
+    const QCommandLineOption linkOpt(QStringLiteral("link"),
+        QStringLiteral("Make this symbolic link point at the pseudo-terminal (removed at exit)."),
+        QStringLiteral("path"));
+    const QCommandLineOption scriptOpt(QStringLiteral("script"),
+        QStringLiteral("Run the command lines of this file (before standard input)."), QStringLiteral("file"));
+    const QCommandLineOption scenarioOpt(QStringLiteral("scenario"),
+        QStringLiteral("Run this named scenario once the link is up (may be repeated)."), QStringLiteral("name"));
+    const QCommandLineOption eofOpt(QStringLiteral("quit-on-eof"),
+        QStringLiteral("End when standard input ends (for programs that drive the simulator)."));
+    const QCommandLineOption listOpt(QStringLiteral("list-scenarios"), QStringLiteral("List the scenarios and exit."));
+    parser.addOptions({modeOpt, baudOpt, deviceOpt, lineBaudOpt, pathFileOpt, linkOpt, scriptOpt, scenarioOpt, eofOpt, listOpt});
+    parser.process(app);
+
+    if (parser.isSet(listOpt)) {
+        for (const BoardScenario &s : BoardScenario::all())
+            std::printf("%-16s %s\n", qPrintable(s.name), qPrintable(s.summary));
+        return 0;
+    }
+    BoardSim::Mode mode;
+    if (!BoardSim::parseMode(parser.value(modeOpt), &mode)) {
+        std::fprintf(stderr, "boardsim: unknown mode %s\n", qPrintable(parser.value(modeOpt)));
+        return 2;
+    }
+    QStringList startLines;
+    if (parser.isSet(scriptOpt)) {
+        QFile f(parser.value(scriptOpt));
+        if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            std::fprintf(stderr, "boardsim: cannot read %s\n", qPrintable(f.fileName()));
+            return 2;
+        }
+        startLines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+    }
+    const QStringList scenarios = parser.values(scenarioOpt);
+    for (const QString &name : scenarios) {
+        if (BoardScenario::find(name).name.isEmpty()) {
+            std::fprintf(stderr, "boardsim: no scenario named %s (see --list-scenarios)\n", qPrintable(name));
+            return 2;
+        }
+        startLines << QStringLiteral("wait link") << QStringLiteral("scenario ") + name;
+    }
+
+    PtyLine line;
+    QString error;
+    const bool opened = parser.isSet(deviceOpt)
+        ? line.openDevice(parser.value(deviceOpt), parser.value(lineBaudOpt).toInt(), &error)
+        : line.openPty(&error);
+    if (!opened) {
+        std::fprintf(stderr, "boardsim: %s\n", qPrintable(error));
+        return 1;
+    }
+    // First line, for scripts and tests to pick up.
+    std::printf("%s %s\n", line.isPty() ? "PTY" : "DEVICE", qPrintable(line.path()));
+    std::fflush(stdout);
+
+    if (parser.isSet(pathFileOpt)) {
+        QSaveFile f(parser.value(pathFileOpt));
+        if (f.open(QIODevice::WriteOnly)) {
+            f.write(line.path().toLocal8Bit() + '\n');
+            f.commit();
+        }
+    }
+    const QString link = parser.value(linkOpt);
+    if (!link.isEmpty()) {
+        QFile::remove(link);
+        if (!QFile::link(line.path(), link))
+            std::fprintf(stderr, "boardsim: cannot create link %s\n", qPrintable(link));
+    }
+
+    if (::pipe(signalPipe) == 0) {
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+        std::signal(SIGHUP, onSignal);
+    }
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+
+    BoardSim sim(&line);
+    sim.setMode(mode);
+    sim.setAnswerBaud(parser.value(baudOpt).toInt());
+    QObject::connect(&sim, &BoardSim::quitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    sim.note(QStringLiteral("board %1%2, waiting for the PC")
+                 .arg(BoardSim::modeName(mode))
+                 .arg(parser.value(baudOpt).toInt() > 0
+                          ? QStringLiteral(", answering at %1 baud only").arg(parser.value(baudOpt))
+                          : QString()));
+    StdinLines stdinLines(&sim, parser.isSet(eofOpt), &app);
+    sim.enqueue(startLines);
+
+    const int rc = app.exec();
+    if (!link.isEmpty())
+        QFile::remove(link);
+    return rc;
+}
