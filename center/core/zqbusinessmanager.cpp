@@ -57,6 +57,11 @@ ZQBusinessManager::~ZQBusinessManager()
 
 void ZQBusinessManager::addModule(IZQBusiness* module)
 {
+    insertModule(m_modules.size(), module);
+}
+
+void ZQBusinessManager::insertModule(int index, IZQBusiness* module)
+{
     QObject* object = module->getObject();
     object->setParent(this);
     for (const Relay& relay : kRelays) {
@@ -64,7 +69,9 @@ void ZQBusinessManager::addModule(IZQBusiness* module)
         if (object->metaObject()->indexOfSignal(relay.moduleSignal + 1) >= 0)
             connect(object, relay.moduleSignal, this, relay.managerSignal);
     }
-    m_modules.append(module);
+    if (index < 0 || index > m_modules.size())
+        index = m_modules.size();
+    m_modules.insert(index, module);
 }
 
 QList<IZQBusiness*> ZQBusinessManager::modules() const

@@ -34,8 +34,10 @@ public:
     QList<IZQBusiness*> modules() const;
     DvScreen* screen() const;
 
-    // Appends a module behind the ones the manager made and connects its
-    // relays; the manager takes it as a Qt child. Only before any traffic.
+    // Puts a module into the list at index (appends when index is out of
+    // range), takes it as a Qt child and connects its relays. Only before any
+    // traffic: the list is read without a lock.
+    void insertModule(int index, IZQBusiness* module);
     void addModule(IZQBusiness* module);
 
     // The pass-through message for a frame that no module claims.

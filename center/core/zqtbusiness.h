@@ -47,15 +47,14 @@ public:
     static const int kMaxTableBytes = 4 * 1024 * 1024;
     static const int kMaxTableDepth = 64;
 
+    ZQAnalysisCommand* analysisEngine() const { return m_analysis; }
+    ZQFitCommand* fitEngine() const { return m_fit; }
+    DvScreen* screen() const { return m_screen; }
+
 signals:
     void sigSendMessage(QString msg);
     void sigSendCommend(QByteArray cmd);
     void sigSendLocal(QString local);
-
-protected:
-    ZQAnalysisCommand* analysisEngine() const { return m_analysis; }
-    ZQFitCommand* fitEngine() const { return m_fit; }
-    DvScreen* screen() const { return m_screen; }
 
 private:
     QString m_configPath;
