@@ -99,13 +99,16 @@ void ZQIPC::closeClient()
 
 void ZQIPC::closeServer()
 {
-    if (m_sendThread) {
+    // Flag the router first, then end the connections: a router blocked in a
+    // write to one of them is released by its shutdown and sees the flag.
+    if (m_sendThread)
         m_sendThread->stoprun(true);
+    if (m_server)
+        m_server->stopServer();
+    if (m_sendThread) {
         m_sendThread->quit();
         m_sendThread->wait();
     }
-    if (m_server)
-        m_server->stopServer();
     if (m_serverThread) {
         m_serverThread->quit();
         m_serverThread->wait();

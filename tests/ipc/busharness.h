@@ -22,6 +22,21 @@
 
 namespace bustest {
 
+// Runs a clean-up when a test returns early (a failed check), so helper
+// threads are always released and joined.
+template <typename F>
+class ScopeExit
+{
+public:
+    explicit ScopeExit(F f) : m_f(std::move(f)) {}
+    ~ScopeExit() { m_f(); }
+    ScopeExit(const ScopeExit &) = delete;
+    ScopeExit &operator=(const ScopeExit &) = delete;
+
+private:
+    F m_f;
+};
+
 inline QString uniqueId(const char *stem)
 {
     return QString("ID_TST_%1_%2").arg(stem, QUuid::createUuid().toString(QUuid::Id128).left(10));

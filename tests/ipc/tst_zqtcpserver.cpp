@@ -1,0 +1,437 @@
+// The hub, driven by clients on plain sockets (127.0.0.1, free ports): routing,
+// the hello, frame handling across reads, and the connections that misbehave.
+
+#include "busharness.h"
+#include "zqipc.h"
+#include "zqserverdispatch.h"
+
+#include <QProcess>
+#include <QtTest>
+
+#include <memory>
+#include <thread>
+
+using bustest::RawPeer;
+
+class TstZQTcpServer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void routing_data();
+    void routing();
+    void succefulComesFirstUnderTraffic();
+    void helloReadHoldsMoreFrames();
+    void frameCutAcrossReads_data();
+    void frameCutAcrossReads();
+    void badLengthClosesOnlyThatConnection_data();
+    void badLengthClosesOnlyThatConnection();
+    void helloIsRequired_data();
+    void helloIsRequired();
+    void stalledReaderDoesNotFreezeBus();
+    void reconnectWhileOldConnectionIsOpen();
+    void hubSurvivesWritesToResetPeer();
+    void secondHubOnTakenPortExits();
+    void closeServerEndsBlockedConnections();
+
+private:
+    std::unique_ptr<ZQIPC> m_hub;
+    int m_port = 0;
+};
+
+void TstZQTcpServer::initTestCase()
+{
+    // One trace line per frame would drown the test log.
+    QLoggingCategory::setFilterRules("vela.ipc.debug=false");
+}
+
+void TstZQTcpServer::init()
+{
+    m_hub.reset(new ZQIPC);
+    QVERIFY(m_hub->createTcpServer(0));
+    m_port = m_hub->serverPort();
+    QVERIFY(m_port > 0);
+}
+
+void TstZQTcpServer::cleanup()
+{
+    ZQServerDispatch::setWriteTimeoutMs(2000);
+    m_hub.reset();
+}
+
+void TstZQTcpServer::routing_data()
+{
+    // Steps, acted by peers A, B, C (each syncs after its step):
+    //   "A+B" A subscribes to B      "A-B" A withdraws one subscription to B
+    //   "B:t" B publishes t          "B*t" B broadcasts t
+    //   "B>A:t" B sends t to A       "A~"  A reconnects under its identifier
+    //   "A!"  A disconnects
+    // Expected: what A, B and C received, in order.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("toA");
+    QTest::addColumn<QStringList>("toB");
+    QTest::addColumn<QStringList>("toC");
+
+    QTest::newRow("subscribed twice: two copies")
+        << QStringList{"A+B", "A+B", "B:m"} << QStringList{"m", "m"} << QStringList{} << QStringList{};
+    QTest::newRow("unsubscribed once: one copy")
+        << QStringList{"A+B", "A+B", "A-B", "B:m"} << QStringList{"m"} << QStringList{} << QStringList{};
+    QTest::newRow("unsubscribed twice: none")
+        << QStringList{"A+B", "A+B", "A-B", "A-B", "B:m"} << QStringList{} << QStringList{} << QStringList{};
+    QTest::newRow("publish reaches only subscribers, in order")
+        << QStringList{"C+B", "B:1", "B:2", "B:3"} << QStringList{} << QStringList{} << QStringList{"1", "2", "3"};
+    QTest::newRow("publish with no subscribers")
+        << QStringList{"B:lost", "A>C:after"} << QStringList{} << QStringList{} << QStringList{"after"};
+    QTest::newRow("own publish only when self-subscribed")
+        << QStringList{"B:x", "B+B", "B:y"} << QStringList{} << QStringList{"y"} << QStringList{};
+    QTest::newRow("broadcast reaches all but the sender")
+        << QStringList{"B*hello"} << QStringList{"hello"} << QStringList{} << QStringList{"hello"};
+    QTest::newRow("directed")
+        << QStringList{"B>A:for a"} << QStringList{"for a"} << QStringList{} << QStringList{};
+    QTest::newRow("directed to a missing identifier is dropped, next goes on")
+        << QStringList{"B>NOBODY:x", "B>C:y"} << QStringList{} << QStringList{} << QStringList{"y"};
+    QTest::newRow("reconnect keeps subscriptions")
+        << QStringList{"A+B", "A~", "B:again"} << QStringList{"again"} << QStringList{} << QStringList{};
+    QTest::newRow("disconnected subscriber is skipped")
+        << QStringList{"A+B", "C+B", "A!", "B:m"} << QStringList{} << QStringList{} << QStringList{"m"};
+    QTest::newRow("marker inside a message travels whole")
+        << QStringList{"A+B", "B:{\"k\":\"aZ&&Qb\"}Z&&Q", "B>C:xZ&&Qy", "B*pZ&&Q"}
+        << QStringList{"{\"k\":\"aZ&&Qb\"}Z&&Q", "pZ&&Q"} << QStringList{} << QStringList{"xZ&&Qy", "pZ&&Q"};
+    QTest::newRow("non-ASCII text")
+        << QStringList{"B>A:{\"名\":\"白板 ✓\"}"} << QStringList{"{\"名\":\"白板 ✓\"}"} << QStringList{} << QStringList{};
+    QTest::newRow("empty text still travels")
+        << QStringList{"A+B", "B:", "B>C:"} << QStringList{""} << QStringList{} << QStringList{""};
+}
+
+void TstZQTcpServer::routing()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, toA);
+    QFETCH(QStringList, toB);
+    QFETCH(QStringList, toC);
+
+    QMap<QChar, QString> ids;
+    QMap<QChar, std::shared_ptr<RawPeer>> peers;
+    for (QChar c : {QChar('A'), QChar('B'), QChar('C')}) {
+        ids[c] = bustest::uniqueId(QString(c).toLatin1().constData());
+        peers[c] = std::make_shared<RawPeer>();
+        QVERIFY(peers[c]->join(m_port, ids[c]));
+    }
+    for (const QString &step : steps) {
+        const QChar who = step.at(0);
+        const QChar op = step.at(1);
+        RawPeer &p = *peers[who];
+        const QString rest = step.mid(2);
+        switch (op.toLatin1()) {
+        case '+': QVERIFY(p.subscribe(ids[rest.at(0)])); break;
+        case '-': QVERIFY(p.unsubscribe(ids[rest.at(0)])); break;
+        case ':': QVERIFY(p.publish(rest)); break;
+        case '*': QVERIFY(p.broadcast(rest)); break;
+        case '>': {
+            const int colon = rest.indexOf(':');
+            const QString target = rest.left(colon);
+            QVERIFY(p.direct(target.size() == 1 ? ids[target.at(0)] : target, rest.mid(colon + 1)));
+            break;
+        }
+        case '~': {
+            const QStringList kept = p.inbox();
+            peers[who] = std::make_shared<RawPeer>();
+            QVERIFY(peers[who]->join(m_port, ids[who]));
+            Q_UNUSED(kept);
+            continue;
+        }
+        case '!': p.close(); continue;
+        }
+        QVERIFY2(p.sync(), qPrintable(step));
+    }
+    for (QChar c : {QChar('A'), QChar('B'), QChar('C')}) {
+        if (peers[c]->fd() >= 0)
+            QVERIFY(peers[c]->sync());   // flush whatever is still on its way
+    }
+    if (peers['A']->fd() >= 0)
+        QCOMPARE(peers['A']->inbox(), toA);
+    QCOMPARE(peers['B']->inbox(), toB);
+    QCOMPARE(peers['C']->inbox(), toC);
+}
+
+void TstZQTcpServer::succefulComesFirstUnderTraffic()
+{
+    const QString target = bustest::uniqueId("NEW");
+    RawPeer source;
+    QVERIFY(source.join(m_port, bustest::uniqueId("SRC")));
+    QVERIFY(source.direct(source.id(), "warm-up"));   // the hub knows the source
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        // Directed texts for the newcomer, sent while it connects.
+        int i = 0;
+        while (!stop.load())
+            if (!source.direct(target, QString("flood %1").arg(i++)))
+                break;
+    });
+    bustest::ScopeExit joiner([&] {
+        stop = true;
+        flood.join();
+    });
+    for (int round = 0; round < 15; ++round) {
+        RawPeer newcomer;
+        QVERIFY2(newcomer.join(m_port, target), "first message was not \"succeful\"");
+        QByteArray m;
+        QVERIFY(newcomer.next(m, 3000));   // and the flood does reach it
+        QVERIFY(m.startsWith("flood "));
+    }
+}
+
+void TstZQTcpServer::helloReadHoldsMoreFrames()
+{
+    const QString id = bustest::uniqueId("EAGER");
+    const int fd = bustest::connectTo(m_port);
+    QVERIFY(fd >= 0);
+    // Hello, a subscription to itself and a publish in one write.
+    const QByteArray burst = bustest::frame(id) + bustest::frame("ZQ&&REGZ&&Q" + id + "Z&&Q" + id)
+                             + bustest::frame(id + "Z&&Qfirst publish")
+                             + bustest::frame("ZQ&&GIVZ&&Q" + id + "Z&&Qdirect");
+    QVERIFY(bustest::writeAll(fd, burst));
+    QByteArray carry;
+    QList<QByteArray> got;
+    QElapsedTimer clock;
+    clock.start();
+    while (got.size() < 3 && clock.elapsed() < 3000) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, 3000) <= 0)
+            break;
+        char buf[4096];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        ZQWire::takeReplies(carry, buf, int(n), got);
+    }
+    ::close(fd);
+    QCOMPARE(got, (QList<QByteArray>{"succeful", "first publish", "direct"}));
+}
+
+void TstZQTcpServer::frameCutAcrossReads_data()
+{
+    QTest::addColumn<int>("textSize");
+    QTest::addColumn<int>("pieces");
+    QTest::newRow("byte by byte") << 40 << 44 + 20;   // more pieces than bytes: single bytes
+    QTest::newRow("large frame in three") << 15000 << 3;
+    QTest::newRow("largest frame in seven") << ZQWire::kMaxPayload - 80 << 7;
+}
+
+void TstZQTcpServer::frameCutAcrossReads()
+{
+    QFETCH(int, textSize);
+    QFETCH(int, pieces);
+    RawPeer p;
+    QVERIFY(p.join(m_port, bustest::uniqueId("CUT")));
+    QString text(textSize, QChar('x'));
+    text.replace(0, 6, "begin:");
+    text.replace(textSize - 4, 4, ":end");
+    const QByteArray bytes = bustest::frame("ZQ&&GIVZ&&Q" + p.id() + "Z&&Q" + text)
+                             + bustest::frame("ZQ&&GIVZ&&Q" + p.id() + "Z&&Qsecond");
+    const int step = qMax(1, bytes.size() / pieces);
+    for (int at = 0; at < bytes.size(); at += step) {
+        QVERIFY(p.sendBytes(bytes.mid(at, step)));
+        QTest::qWait(step == 1 ? 2 : 30);   // let the hub read each piece on its own
+    }
+    QByteArray m;
+    QVERIFY(p.next(m, 3000));
+    QCOMPARE(m.size(), textSize);
+    QCOMPARE(QString::fromUtf8(m), text);
+    QVERIFY(p.next(m, 3000));
+    QCOMPARE(m, QByteArray("second"));
+}
+
+void TstZQTcpServer::badLengthClosesOnlyThatConnection_data()
+{
+    QTest::addColumn<qint32>("length");
+    QTest::newRow("negative") << qint32(-1);
+    QTest::newRow("one above the limit") << qint32(ZQWire::kMaxPayload + 1);
+    QTest::newRow("huge") << qint32(0x7fffffff);
+}
+
+void TstZQTcpServer::badLengthClosesOnlyThatConnection()
+{
+    QFETCH(qint32, length);
+    RawPeer bad, good;
+    QVERIFY(bad.join(m_port, bustest::uniqueId("BAD")));
+    QVERIFY(good.join(m_port, bustest::uniqueId("GOOD")));
+    QByteArray bytes(reinterpret_cast<const char *>(&length), 4);
+    bytes += QByteArray(64, 'z');
+    QVERIFY(bad.sendBytes(bytes));
+    QVERIFY(bad.waitClosed(3000));
+    QVERIFY(good.sync());
+    // The bad connection left the table: a text for it goes nowhere and the
+    // router carries on.
+    QVERIFY(good.direct(bad.id(), "gone"));
+    QVERIFY(good.direct(good.id(), "still here"));
+    QByteArray m;
+    QVERIFY(good.next(m, 3000));
+    QCOMPARE(m, QByteArray("still here"));
+}
+
+void TstZQTcpServer::helloIsRequired_data()
+{
+    QTest::addColumn<QByteArray>("opening");
+    QTest::newRow("closes at once") << QByteArray();
+    QTest::newRow("bad length") << QByteArray("\xff\xff\xff\xff", 4);
+    QTest::newRow("reserved ID_ALL") << bustest::frame("ID_ALL");
+    QTest::newRow("empty identifier") << bustest::frame("");
+}
+
+void TstZQTcpServer::helloIsRequired()
+{
+    QFETCH(QByteArray, opening);
+    {
+        const int fd = bustest::connectTo(m_port);
+        QVERIFY(fd >= 0);
+        if (!opening.isEmpty())
+            QVERIFY(bustest::writeAll(fd, opening));
+        else
+            ::shutdown(fd, SHUT_WR);
+        pollfd pfd{fd, POLLIN, 0};
+        QVERIFY(::poll(&pfd, 1, 3000) == 1);
+        char c;
+        QCOMPARE(::recv(fd, &c, 1, 0), ssize_t(0));   // refused: closed, no "succeful"
+        ::close(fd);
+    }
+    // The hub goes on accepting.
+    RawPeer p;
+    QVERIFY(p.join(m_port, bustest::uniqueId("AFTER")));
+    QVERIFY(p.sync());
+}
+
+void TstZQTcpServer::stalledReaderDoesNotFreezeBus()
+{
+    ZQServerDispatch::setWriteTimeoutMs(400);
+    const QString source = bustest::uniqueId("SRC");
+    RawPeer stalled, fast, pub;
+    QVERIFY(stalled.join(m_port, bustest::uniqueId("STALL"), 4096));
+    QVERIFY(fast.join(m_port, bustest::uniqueId("FAST")));
+    QVERIFY(pub.join(m_port, source));
+    QVERIFY(stalled.subscribe(source));
+    QVERIFY(stalled.sync());
+    QVERIFY(fast.subscribe(source));
+    QVERIFY(fast.sync());
+
+    // 8 MB through the hub: far more than the stalled reader's socket buffers.
+    const int count = 800;
+    const QString body(10000, QChar('p'));
+    std::thread sender([&] {
+        for (int i = 0; i < count; ++i)
+            pub.publish(QString("%1:").arg(i, 4, 10, QChar('0')) + body);
+        pub.sync(20000);
+    });
+    bustest::ScopeExit joiner([&] {
+        ::shutdown(pub.fd(), SHUT_RDWR);
+        sender.join();
+    });
+    int received = 0;
+    QByteArray m;
+    while (received < count && fast.next(m, 10000)) {
+        QCOMPARE(m.left(5), QString("%1:").arg(received, 4, 10, QChar('0')).toLatin1());
+        ++received;
+    }
+    QCOMPARE(received, count);   // nothing lost for the reader that keeps up
+    // The stalled reader was given up on: its connection ends after what it
+    // had buffered.
+    QVERIFY(stalled.waitClosed(20000));
+}
+
+void TstZQTcpServer::reconnectWhileOldConnectionIsOpen()
+{
+    const QString id = bustest::uniqueId("TWIN");
+    RawPeer older, newer, other;
+    QVERIFY(older.join(m_port, id));
+    QVERIFY(newer.join(m_port, id));
+    QVERIFY(other.join(m_port, bustest::uniqueId("OTHER")));
+    QVERIFY(other.direct(id, "one"));
+    QVERIFY(other.sync());
+    QCOMPARE(newer.inbox(), QStringList{"one"});
+    QCOMPARE(older.inbox(), QStringList{});
+    // The old connection can still send.
+    QVERIFY(older.direct(other.id(), "from the old one"));
+    QTRY_COMPARE(other.inbox(), QStringList{"from the old one"});
+    // Its end must not take the newer one out of the table.
+    older.close();
+    QTest::qWait(200);
+    QVERIFY(other.direct(id, "two"));
+    QVERIFY(other.sync());
+    QTRY_COMPARE(newer.inbox(), (QStringList{"one", "two"}));
+}
+
+void TstZQTcpServer::hubSurvivesWritesToResetPeer()
+{
+    const QString source = bustest::uniqueId("SRC");
+    RawPeer pub, witness;
+    QVERIFY(pub.join(m_port, source));
+    QVERIFY(witness.join(m_port, bustest::uniqueId("WIT")));
+    for (int round = 0; round < 5; ++round) {
+        RawPeer gone;
+        QVERIFY(gone.join(m_port, bustest::uniqueId("GONE")));
+        QVERIFY(gone.subscribe(source));
+        QVERIFY(gone.sync());
+        // Reset the connection so the hub's next writes hit a dead socket.
+        linger lg{1, 0};
+        ::setsockopt(gone.fd(), SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+        gone.close();
+        for (int i = 0; i < 50; ++i)
+            QVERIFY(pub.publish(QString(3000, QChar('d'))));
+        QVERIFY(pub.sync());
+    }
+    QVERIFY(pub.direct(witness.id(), "alive"));
+    QVERIFY(pub.sync());
+    QCOMPARE(witness.inbox(), QStringList{"alive"});
+}
+
+void TstZQTcpServer::secondHubOnTakenPortExits()
+{
+    QProcess second;
+    second.start(QString(VELA_BIN_DIR) + "/zqbus", {"hub", "--port", QString::number(m_port)});
+    QVERIFY2(second.waitForFinished(10000), "the second hub did not end");
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 1);
+    QVERIFY2(second.readAllStandardError().contains("call to bind"), "no \"call to bind\" message");
+    // The first hub is untouched.
+    RawPeer p;
+    QVERIFY(p.join(m_port, bustest::uniqueId("STILL")));
+}
+
+void TstZQTcpServer::closeServerEndsBlockedConnections()
+{
+    ZQServerDispatch::setWriteTimeoutMs(60000);   // only closeServer can end this
+    const QString source = bustest::uniqueId("SRC");
+    RawPeer stalled, quiet;
+    QVERIFY(stalled.join(m_port, bustest::uniqueId("STALL"), 4096));
+    QVERIFY(quiet.join(m_port, bustest::uniqueId("QUIET")));
+    QVERIFY(stalled.subscribe(source));
+    QVERIFY(stalled.sync());
+    // A publisher whose texts the router cannot deliver: the router blocks on
+    // the stalled reader, the queue fills and the publisher's reading thread
+    // blocks on the full queue.
+    const int fd = bustest::connectTo(m_port);
+    QVERIFY(bustest::writeAll(fd, bustest::frame(source)));
+    std::thread flood([&] {
+        const QByteArray f = bustest::frame(source + "Z&&Q" + QString(10000, QChar('f')));
+        for (int i = 0; i < 2000; ++i)
+            if (!bustest::writeAll(fd, f))
+                break;
+    });
+    bustest::ScopeExit joiner([&] {
+        ::shutdown(fd, SHUT_RDWR);
+        flood.join();
+        ::close(fd);
+    });
+    QTest::qWait(1500);
+    QElapsedTimer clock;
+    clock.start();
+    m_hub->closeServer();
+    QVERIFY2(clock.elapsed() < 5000, "closeServer hung on blocked connections");
+    QVERIFY(quiet.waitClosed(3000));
+}
+
+QTEST_GUILESS_MAIN(TstZQTcpServer)
+#include "tst_zqtcpserver.moc"
