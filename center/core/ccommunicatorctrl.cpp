@@ -1,0 +1,3 @@
+#include "ccommunicatorctrl.h"
+
+CCommunicatorCtrl::CCommunicatorCtrl(QWidget *parent) : QMainWindow(parent) {}

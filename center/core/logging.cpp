@@ -1,0 +1,136 @@
+#include "logging.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTextStream>
+
+namespace {
+
+QMutex *logMutex()
+{
+    // Created on first use and never destroyed: messages may still come from
+    // other threads while static objects are being torn down.
+    static QMutex *mutex = new QMutex;
+    return mutex;
+}
+
+// The temporary-files location up to and including its last "/".
+QString tempHead()
+{
+    const QString temp = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    return temp.left(temp.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString configPathBesideProgram()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/version.ini");
+}
+
+} // namespace
+
+QString Logging::logDir(const QString &appName)
+{
+    return QStringLiteral("/tmp") + tempHead() + QStringLiteral("Tavolix/") + appName
+           + QStringLiteral("/Log");
+}
+
+QString Logging::levelWord(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg: return QStringLiteral("debug");
+    case QtWarningMsg: return QStringLiteral("warn");
+    case QtCriticalMsg: return QStringLiteral("critical");
+    case QtFatalMsg: return QStringLiteral("error");
+    case QtInfoMsg: return QStringLiteral("info");
+    }
+    return QString();
+}
+
+QString Logging::linePrefix(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg: return QStringLiteral("DEBUG:");
+    case QtWarningMsg: return QStringLiteral("WARN:");
+    case QtCriticalMsg: return QStringLiteral("CRITICAL:");
+    case QtFatalMsg: return QStringLiteral("ERROR:");
+    case QtInfoMsg: return QStringLiteral("INFO:");
+    }
+    return QString();
+}
+
+QString Logging::formatRecord(QtMsgType type, const QMessageLogContext &context,
+                              const QString &message)
+{
+    QString record = QStringLiteral("%1 %2 %3")
+                         .arg(QTime::currentTime().toString(QStringLiteral("hh:mm:ss zzz")),
+                              linePrefix(type), message);
+    if (type == QtFatalMsg) {
+        // Release builds carry no source position; the line then stays empty-named.
+        record += QStringLiteral("\n")
+                  + QStringLiteral("\t%1 %2")
+                        .arg(QString::fromUtf8(context.file ? context.file : ""))
+                        .arg(context.line);
+    }
+    return record + QStringLiteral("\r\n");
+}
+
+void Logging::output(const QString &appName, const QString &configPath, QtMsgType type,
+                     const QMessageLogContext &context, const QString &message)
+{
+    // A diagnostic raised while a record is being written (by QSettings or
+    // QFile) would come back here on the same thread and wait for itself.
+    static thread_local bool writing = false;
+    if (writing)
+        return;
+    QMutexLocker locker(logMutex());
+    writing = true;
+    struct Reset { bool &flag; ~Reset() { flag = false; } } reset{writing};
+
+    // Read anew for every message, so the level can be changed while running.
+    QSettings settings(configPath, QSettings::IniFormat);
+    settings.setIniCodec("UTF-8");
+    settings.beginGroup(QStringLiteral("Log"));
+    const QString level = settings.value(QStringLiteral("Level"), QStringLiteral("error")).toString();
+    settings.endGroup();
+
+    const QString dir = logDir(appName);
+    const QString word = levelWord(type);
+    if (word.isEmpty() || (level != word && level != QLatin1String("all")))
+        return;
+
+    const QString record = formatRecord(type, context, message);
+    QDir().mkpath(dir);
+    QFile file(QStringLiteral("%1/%2").arg(dir, word + QStringLiteral(".txt")));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    QTextStream stream(&file);
+    stream.setCodec("UTF-8");
+    stream << record;
+    stream.flush();
+    file.close();
+}
+
+void Logging::clearLogs(const QString &appName)
+{
+    QDir dir(logDir(appName));
+    if (dir.exists())
+        dir.removeRecursively();
+}
+
+int getLogFlag()
+{
+    QSettings settings(configPathBesideProgram(), QSettings::IniFormat);
+    settings.setIniCodec("UTF-8");
+    return settings.value(QStringLiteral("Log/NeedLog"), 0).toInt();
+}
+
+void logOutput(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    Logging::output(QStringLiteral("VelaCenter"), configPathBesideProgram(), type, context,
+                    message);
+}

@@ -1,0 +1,39 @@
+#ifndef LOGGING_H
+#define LOGGING_H
+
+#include <QString>
+#include <QtGlobal>
+
+// File logger of velacenter: one file per level word, opened, appended and
+// closed for every record under one process-wide mutex.
+class Logging
+{
+public:
+    // Writes one message when the "Log/Level" key of configPath lets it through.
+    static void output(const QString &appName, const QString &configPath, QtMsgType type,
+                       const QMessageLogContext &context, const QString &message);
+
+    // Empties the directory the logger writes to, so logs of earlier runs do
+    // not pile up.
+    static void clearLogs(const QString &appName);
+
+    // The folder the records of appName go to.
+    static QString logDir(const QString &appName);
+
+    // Level word (file name stem) and line prefix of a message type; both
+    // empty for a type outside the table.
+    static QString levelWord(QtMsgType type);
+    static QString linePrefix(QtMsgType type);
+
+    // One whole record, terminator included.
+    static QString formatRecord(QtMsgType type, const QMessageLogContext &context,
+                                const QString &message);
+};
+
+// "Log/NeedLog" of the version.ini beside the program; 0 when missing or not a number.
+int getLogFlag();
+
+// Qt message handler that sends diagnostics to the log files only.
+void logOutput(QtMsgType type, const QMessageLogContext &context, const QString &message);
+
+#endif // LOGGING_H

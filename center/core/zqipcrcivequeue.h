@@ -1,0 +1,36 @@
+#ifndef ZQIPCRCIVEQUEUE_H
+#define ZQIPCRCIVEQUEUE_H
+
+#include "zqblockingqueue.h"
+
+#include <QString>
+
+// Bus messages waiting for the IPC work thread, stored as UTF-8. At most
+// kCapacity wait; put and get block. Process-wide single instance.
+class ZQIpcRciveQueue
+{
+public:
+    static constexpr int kCapacity = 10;
+
+    static ZQIpcRciveQueue *getInstence();
+
+    // Blocks while the queue is full; false (message dropped) once closed.
+    bool putMessage(const QString &message);
+
+    // Blocks while the queue is empty; the empty text once closed and empty.
+    QString getMessage();
+
+    // Releases every blocked put and get for good; queued messages can still
+    // be taken.
+    void close();
+    bool isClosed() const;
+    int count() const;
+
+private:
+    ZQIpcRciveQueue();
+    Q_DISABLE_COPY(ZQIpcRciveQueue)
+
+    ZQBlockingQueue m_queue;
+};
+
+#endif // ZQIPCRCIVEQUEUE_H

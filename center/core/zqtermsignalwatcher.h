@@ -1,0 +1,33 @@
+#ifndef ZQTERMSIGNALWATCHER_H
+#define ZQTERMSIGNALWATCHER_H
+
+#include <QObject>
+
+class QSocketNotifier;
+
+// Turns SIGTERM and SIGINT into a Qt signal on the thread that owns the
+// watcher. The handler only writes the signal number into a socket pair;
+// everything else happens in the event loop.
+class ZQTermSignalWatcher : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ZQTermSignalWatcher(QObject *parent = nullptr);
+    ~ZQTermSignalWatcher() override;
+
+    bool isActive() const;
+
+signals:
+    void sigTerminate(int signo);
+
+private slots:
+    void slotReadSignal();
+
+private:
+    static void handleSignal(int signo);
+    static void restoreDefaults();
+
+    QSocketNotifier *m_notifier = nullptr;
+};
+
+#endif // ZQTERMSIGNALWATCHER_H

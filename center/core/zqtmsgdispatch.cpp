@@ -1,0 +1,307 @@
+#include "zqtmsgdispatch.h"
+
+#include "czqsharedkit.h"
+#include "izqmessagemanager.h"
+#include "zqbusinessmanager.h"
+#include "zqipc.h"
+#include "zqipcrcivequeue.h"
+#include "zqipcthread.h"
+#include "zqlocaloperatoer.h"
+#include "zqmessagemanager.h"
+#include "zqserialportrecivequeue.h"
+#include "zqserialportthread.h"
+
+#include <QDebug>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+
+#include <unistd.h>
+
+namespace {
+
+// Package folder of the board driver below its install path.
+const char kDriverPackage[] = "com.tavolix.veladriver";
+const char kDriverScript[] = "/files/Release/Linux/Own/board_driver.sh";
+
+const char kFrameHeader[] = "\x7F\x00\x99\xA2\xB3\xC4\x02\xFF";
+const char kEndByte = char(0xCF);
+
+int signedByte(const QByteArray &frame, int offset)
+{
+    return offset < frame.size() ? int(qint8(frame.at(offset))) : 0;
+}
+
+} // namespace
+
+ZQTMsgDispatch::ZQTMsgDispatch(QObject *parent) : QObject(parent)
+{
+    ZQMessageManager *serial = new ZQMessageManager(this);
+    m_serial = serial;
+    QObject *serialObject = m_serial->getObject();
+    connect(serialObject, SIGNAL(onReturnMessage(QByteArray)), this,
+            SLOT(slotReciveCommand(QByteArray)), Qt::QueuedConnection);
+    connect(serialObject, SIGNAL(serialPortSucces(int)), this, SLOT(slotStartDeal(int)));
+    connect(serialObject, SIGNAL(serialPortError()), this, SLOT(slotSerialPortError()));
+
+    m_ipc = new ZQIPC;
+    if (!m_ipc->createTcpServer(kBusPort))
+        qWarning() << "bus hub not started on port" << kBusPort;
+    connect(m_ipc, &ZQIPC::sigRecvInfo, this, &ZQTMsgDispatch::slotReciveMessage,
+            Qt::QueuedConnection);
+
+    m_business = new ZQBusinessManager(this);
+    connect(m_business, &ZQBusinessManager::sigSendMessage, this,
+            &ZQTMsgDispatch::slotSendIpcMessage, Qt::QueuedConnection);
+
+    m_ipcThread = new ZQIpcThread(m_business, this);
+    m_serialThread = new ZQSerialPortThread(m_business, this);
+
+    m_local = new ZQLocalOperatoer(this);
+    connect(m_business, &ZQBusinessManager::sigSendLocal, m_local,
+            &ZQLocalOperatoer::slotLocalOperation);
+    connect(m_business, &ZQBusinessManager::sigShowDialog, m_local,
+            &ZQLocalOperatoer::slotShowDialog);
+    connect(m_business, &ZQBusinessManager::sigShowToolBox, m_local,
+            &ZQLocalOperatoer::slotShowToolBox);
+    connect(m_local, &ZQLocalOperatoer::sigSendMessage, this, &ZQTMsgDispatch::slotSendIpcMessage);
+
+    m_reCheckTimer = new QTimer(this);
+    connect(m_reCheckTimer, &QTimer::timeout, this, &ZQTMsgDispatch::slotReCheckPort);
+}
+
+ZQTMsgDispatch::~ZQTMsgDispatch()
+{
+    stopWorkers();
+    m_ipc->closeClient();
+    // Give the applications time to notice that the centre left before the
+    // hub goes away under them.
+    ::sleep(10);
+    m_ipc->closeServer();
+    delete m_ipc;
+    m_ipc = nullptr;
+    m_pending.clear();
+}
+
+void ZQTMsgDispatch::init()
+{
+    CZqSharedKit::getInstence();
+    m_business->init();
+    m_ipcThread->start(QThread::InheritPriority);
+    m_serial->checkPort();
+    qDebug() << "check port";
+}
+
+void ZQTMsgDispatch::stopWorkers()
+{
+    if (m_workersStopped)
+        return;
+    m_workersStopped = true;
+    m_ipcThread->stop();
+    m_serialThread->stop();
+    m_ipcThread->wait();
+    m_serialThread->wait();
+    qDebug() << "work threads stopped";
+}
+
+void ZQTMsgDispatch::slotStartDeal(int version)
+{
+    m_version = version;
+    qDebug() << "串口适配成功" << version;
+    if (m_linkUp)
+        return; // a repeated success only updates the version
+    m_linkUp = true;
+
+    if (version == 1) {
+        bool isUos = false;
+        const QString path = m_local->getIntallPath(QStringLiteral("Tavolix\\VelaDriver"), isUos)
+                             + QLatin1String(kDriverPackage) + QLatin1String(kDriverScript);
+        QJsonObject obj;
+        obj.insert(QStringLiteral("appPath"), path);
+        m_local->openAppInUos(obj);
+    }
+
+    if (!m_workersStopped)
+        m_serialThread->start(QThread::InheritPriority);
+
+    connect(m_local, &ZQLocalOperatoer::sigSendCommand, this, &ZQTMsgDispatch::slotSendCommand);
+    connect(m_local, &ZQLocalOperatoer::sigVersionChange, this, &ZQTMsgDispatch::slotVersionChage);
+    connect(m_business, &ZQBusinessManager::sigSendCommand, this, &ZQTMsgDispatch::slotSendCommand,
+            Qt::QueuedConnection);
+
+    m_local->init();
+
+    if (m_reCheckTimer) {
+        m_reCheckTimer->stop();
+        m_reCheckTimer->disconnect();
+        delete m_reCheckTimer;
+        m_reCheckTimer = nullptr;
+    }
+
+    QByteArray host("127.0.0.1");
+    if (!m_ipc->createTcpClient(QStringLiteral("ID_APP_VELACENTER"), host.data(), kBusPort))
+        qWarning() << "bus client of the centre not connected";
+}
+
+void ZQTMsgDispatch::slotSerialPortError()
+{
+    if (!m_reCheckTimer) {
+        // The link is already up; the serial manager keeps its port, so only
+        // tell the operator.
+        qWarning() << "serial port error after the link came up";
+        return;
+    }
+    m_reCheckTimer->start(kReCheckMs);
+    qDebug() << "serial port check failed, next check in" << kReCheckMs / 1000 << "s";
+}
+
+void ZQTMsgDispatch::slotReCheckPort()
+{
+    m_serial->checkPort();
+    if (m_reCheckTimer)
+        m_reCheckTimer->stop();
+}
+
+void ZQTMsgDispatch::slotVersionChage(int version)
+{
+    m_version = version;
+    qDebug() << "link version" << version;
+}
+
+void ZQTMsgDispatch::slotReciveMessage(QString message)
+{
+    const QJsonObject obj = QJsonDocument::fromJson(message.toUtf8()).object();
+    const QString to = obj.value(QStringLiteral("to")).toString();
+    if (to != QLatin1String("ID_APP_VELACENTER") && to != QLatin1String("MessageCenter"))
+        return;
+    ZQIpcRciveQueue::getInstence()->putMessage(message);
+    ++m_recvCount;
+    qDebug() << "recive IPC msg" << m_recvCount << message;
+}
+
+void ZQTMsgDispatch::slotSendIpcMessage(QString message)
+{
+    qDebug() << "send ipc" << message;
+    m_ipc->sentInfo(message);
+}
+
+int ZQTMsgDispatch::nextSplitSerial(int serial)
+{
+    return (serial + 1) % 10000;
+}
+
+QList<QByteArray> ZQTMsgDispatch::splitCommand(const QByteArray &command, int serial)
+{
+    QList<QByteArray> frames;
+    if (command.size() < 11)
+        return frames;
+    const QByteArray data = command.mid(10, command.size() - 11);
+    const int count = (data.size() + kPartDataBytes - 1) / kPartDataBytes;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray piece = data.mid(i * kPartDataBytes, kPartDataBytes);
+        QByteArray part;
+        part.reserve(piece.size() + 11);
+        part.append(char(0x7F));
+        part.append(char(piece.size() + 8));
+        part.append(char(0x99));
+        part.append(char(0xA3));
+        part.append(char(count));
+        part.append(char(i));
+        part.append(char(serial & 0xFF));
+        part.append(char(0xFF));
+        part.append(command.at(8));
+        part.append(command.at(9));
+        part.append(piece);
+        part.append(kEndByte);
+        frames.append(part);
+    }
+    return frames;
+}
+
+QByteArray ZQTMsgDispatch::joinedFrame(char commandByte1, char commandByte2, const QByteArray &data)
+{
+    QByteArray frame(kFrameHeader, 8);
+    frame[1] = char(data.size() + 8);
+    frame.append(commandByte1);
+    frame.append(commandByte2);
+    frame.append(data);
+    frame.append(kEndByte);
+    return frame;
+}
+
+void ZQTMsgDispatch::slotSendCommand(QByteArray command)
+{
+    if (m_version == 2 && command.size() > kMaxUnsplitBytes) {
+        m_splitSerial = nextSplitSerial(m_splitSerial);
+        const QList<QByteArray> parts = splitCommand(command, m_splitSerial);
+        for (const QByteArray &part : parts)
+            m_serial->writeMsg(part);
+    } else {
+        m_serial->writeMsg(command);
+    }
+    qDebug() << "send cmd" << command.toHex(' ').toUpper();
+}
+
+void ZQTMsgDispatch::slotReciveCommand(QByteArray frame)
+{
+    const bool isPart = frame.size() > 10 && quint8(frame.at(3)) == 0xA3;
+    if (!(isPart && m_version == 2)) {
+        ZQSerialPortReciveQueue::getInstence()->putCommand(frame);
+        return;
+    }
+
+    const int serialNo = signedByte(frame, 6);
+    const int byte2 = signedByte(frame, 9);
+    const int byte1 = signedByte(frame, 8);
+    const int count = signedByte(frame, 4);
+    const int index = signedByte(frame, 5);
+    const QByteArray data = frame.mid(10, signedByte(frame, 1) - 8);
+
+    int found = -1;
+    for (int i = 0; i < m_pending.size(); ++i) {
+        const package &p = m_pending.at(i);
+        if (p.serialNo == serialNo && p.commandByte2 == byte2 && p.commandByte1 == byte1) {
+            found = i;
+            break;
+        }
+    }
+
+    auto complete = [this, &frame](const QMap<int, QByteArray> &parts) {
+        QByteArray joined;
+        for (int i = 0; i < parts.size(); ++i)
+            joined.append(parts.value(i));
+        ZQSerialPortReciveQueue::getInstence()->putCommand(joinedFrame(frame.at(8), frame.at(9), joined));
+    };
+
+    if (found < 0) {
+        if (count <= 1) {
+            // A message announced as one part is whole already; waiting for a
+            // second part would hold it forever.
+            complete({{index, data}});
+            return;
+        }
+        package p;
+        p.serialNo = serialNo;
+        p.commandByte2 = byte2;
+        p.commandByte1 = byte1;
+        p.packetCount = count;
+        p.receivedCount = 1;
+        p.parts.insert(index, data);
+        if (m_pending.size() >= kMaxPendingMessages) {
+            // Parts of messages that never complete must not pile up for ever.
+            qWarning() << "dropping unfinished multi-frame message" << m_pending.first().serialNo;
+            m_pending.removeFirst();
+        }
+        m_pending.append(p);
+        return;
+    }
+
+    package &p = m_pending[found];
+    p.parts.insert(index, data);
+    if (p.receivedCount + 1 == count) {
+        complete(p.parts);
+        m_pending.removeAt(found);
+    } else {
+        ++p.receivedCount;
+    }
+}

@@ -1,0 +1,84 @@
+#ifndef ZQTMSGDISPATCH_H
+#define ZQTMSGDISPATCH_H
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+class IZQMessageManager;
+class QTimer;
+class ZQBusinessManager;
+class ZQIPC;
+class ZQIpcThread;
+class ZQLocalOperatoer;
+class ZQSerialPortThread;
+
+// The hub of velacenter: wires the serial link, the bus, the business modules
+// and the local operator, runs the link start-up, and splits and joins
+// multi-frame messages of link version 2.
+class ZQTMsgDispatch : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kBusPort = 23334;
+    static constexpr int kReCheckMs = 180000;
+    static constexpr int kPartDataBytes = 21;    // data bytes per part frame
+    static constexpr int kMaxUnsplitBytes = 32;  // longer commands are split on version 2
+    static constexpr int kMaxPendingMessages = 64;
+
+    explicit ZQTMsgDispatch(QObject *parent = nullptr);
+    ~ZQTMsgDispatch() override;
+
+    void init();
+
+    // Stops both work threads and joins them. Idempotent; the destructor calls it.
+    void stopWorkers();
+
+    // The part frames of one command (header, count, index, serial byte, both
+    // command bytes, up to 21 data bytes, end byte).
+    static QList<QByteArray> splitCommand(const QByteArray &command, int serial);
+
+    // The single frame that modules receive for a joined multi-frame message.
+    static QByteArray joinedFrame(char commandByte1, char commandByte2, const QByteArray &data);
+
+    static int nextSplitSerial(int serial);
+
+public slots:
+    void slotStartDeal(int version);
+    void slotSerialPortError();
+    void slotReCheckPort();
+    void slotVersionChage(int version);
+    void slotReciveMessage(QString message);
+    void slotSendIpcMessage(QString message);
+    void slotSendCommand(QByteArray command);
+    void slotReciveCommand(QByteArray frame);
+
+private:
+    struct package
+    {
+        int serialNo = 0;
+        int commandByte2 = 0;
+        int commandByte1 = 0;
+        int packetCount = 0;
+        int receivedCount = 0;
+        QMap<int, QByteArray> parts;
+    };
+
+    ZQIPC *m_ipc = nullptr;
+    ZQIpcThread *m_ipcThread = nullptr;
+    ZQSerialPortThread *m_serialThread = nullptr;
+    IZQMessageManager *m_serial = nullptr;
+    ZQLocalOperatoer *m_local = nullptr;
+    ZQBusinessManager *m_business = nullptr;
+    int m_recvCount = 0;
+    int m_version = 1;
+    int m_splitSerial = 0;
+    QTimer *m_reCheckTimer = nullptr;
+    QList<package> m_pending;
+    bool m_linkUp = false;
+    bool m_workersStopped = false;
+};
+
+#endif // ZQTMSGDISPATCH_H

@@ -1,0 +1,449 @@
+#include "zqlocaloperatoer.h"
+
+#include "cuntility.h"
+#include "cwincheckapp.h"
+#include "czqsharedkit.h"
+#include "messagedialog.h"
+#include "resolutioncontrol.h"
+#include "toolbox.h"
+#include "zqwatchmanager.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+namespace {
+
+const char kRegistryGroup[] = "UOSAppInfo";
+const char kNotInstalled[] = "应用未安装";
+const char kNotInThisMode[] = "该模式下此功能不可用";
+const char kCalculatorLibPrefix[] = "/usr/lib/x86_64-linux-gnu:";
+
+QString &appsRootRef()
+{
+    static QString root = QStringLiteral("/opt/apps/");
+    return root;
+}
+
+QString &registryFileRef()
+{
+    static QString file;
+    return file;
+}
+
+QByteArray frameFromHex(const char *hex)
+{
+    return QByteArray::fromHex(hex);
+}
+
+// Frame with the PC-side header around the command bytes; L = length - 3.
+QByteArray boardFrame(const QByteArray &command)
+{
+    QByteArray frame = frameFromHex("7F0099A2B3C402FF");
+    frame.append(command);
+    frame.append(char(0xCF));
+    frame[1] = char(frame.size() - 3);
+    return frame;
+}
+
+} // namespace
+
+ZQLocalOperatoer::ZQLocalOperatoer(QObject *parent) : QObject(parent)
+{
+    m_watchManager = new ZQWatchManager(nullptr);
+    m_toolBox = toolBox::getInstance();
+    if (m_toolBox) {
+        connect(m_toolBox, &toolBox::sigCap, this, &ZQLocalOperatoer::slotCap);
+        connect(m_toolBox, &toolBox::sigLite, this, &ZQLocalOperatoer::slotLite);
+        connect(m_toolBox, &toolBox::sigZoom, this, &ZQLocalOperatoer::slotZoom);
+        connect(m_toolBox, &toolBox::sigClock, this, &ZQLocalOperatoer::slotClock);
+    }
+
+    const QJsonArray entries =
+        CUntility::getIniValuesByGroup(registryFile(), QLatin1String(kRegistryGroup));
+    for (const QJsonValue &value : entries) {
+        const QJsonObject entry = value.toObject();
+        const QString eventId = entry.value(QStringLiteral("eventID")).toString();
+        const QString enName = entry.value(QStringLiteral("enName")).toString();
+        const QString appPath = entry.value(QStringLiteral("appPath")).toString();
+        const int appId = entry.value(QStringLiteral("appID")).toInt();
+        const QString idString = entry.value(QStringLiteral("idString")).toString();
+        qDebug() << "init apps" << eventId << enName << appPath << appId;
+        if (idString != QLatin1String("ID_NULL"))
+            m_guardedEvents.append(idString);
+        m_appNames.append(enName);
+        m_eventNames.insert(eventId, enName);
+        m_appPaths.insert(enName, appPath);
+        m_appNumbers.insert(enName, char(appId & 0xFF));
+    }
+}
+
+ZQLocalOperatoer::~ZQLocalOperatoer()
+{
+    delete m_watchManager;
+}
+
+void ZQLocalOperatoer::setAppsRoot(const QString &root)
+{
+    appsRootRef() = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+}
+
+QString ZQLocalOperatoer::appsRoot()
+{
+    return appsRootRef();
+}
+
+void ZQLocalOperatoer::setRegistryFile(const QString &file)
+{
+    registryFileRef() = file;
+}
+
+QString ZQLocalOperatoer::registryFile()
+{
+    if (!registryFileRef().isEmpty())
+        return registryFileRef();
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/apps.ini");
+}
+
+bool ZQLocalOperatoer::hasDisc() const
+{
+    return m_hasDisc;
+}
+
+bool ZQLocalOperatoer::isBusinessMonitors() const
+{
+    return m_businessMonitors;
+}
+
+QByteArray ZQLocalOperatoer::startupFrame(int which)
+{
+    switch (which) {
+    case 0: return frameFromHex("7F0899A2B3C402FF0F01CF");
+    case 1: return frameFromHex("7F0899A2B3C402FF0131CF");
+    case 3: return frameFromHex("7F0899A2B3C402FF018ACF");
+    default: return QByteArray();
+    }
+}
+
+void ZQLocalOperatoer::init()
+{
+    emit sigSendCommand(startupFrame(0));
+    emit sigSendCommand(startupFrame(1));
+    emit sigSendCommand(getVelaPyeInstallInfo());
+    emit sigSendCommand(startupFrame(3));
+}
+
+QByteArray ZQLocalOperatoer::getVelaPyeInstallInfo() const
+{
+    QByteArray command = frameFromHex("F216");
+    const QStringList names = {QStringLiteral("VelaTouchPro"), QStringLiteral("VelaCamera"),
+                               QStringLiteral("VelaBridge"), QStringLiteral("VelaRemoteClassRoom"),
+                               QStringLiteral("LessonRaterPro"), QStringLiteral("tarn")};
+    for (const QString &name : names) {
+        QString path;
+        bool found = false;
+        if (name == QLatin1String("LessonRaterPro"))
+            found = CUntility::readLessonRaterPro(path, name, name + QStringLiteral(".exe"));
+        else if (name == QLatin1String("VelaRemoteClassRoom"))
+            found = CUntility::readVelarClass(path, QStringLiteral("VelarClass.exe"),
+                                              QStringLiteral("VelarClass"));
+        else
+            found = CUntility::readApplicationPath(path, name, name + QStringLiteral(".exe"));
+        command.append(char(found ? 1 : 0));
+    }
+    return boardFrame(command);
+}
+
+QByteArray ZQLocalOperatoer::getVelaPyeInstallInfo2020() const
+{
+    QByteArray frame = frameFromHex("7F0099A2B3C402FFF320");
+    for (const QString &name : m_appNames) {
+        bool isUos = false;
+        const QString dir =
+            const_cast<ZQLocalOperatoer *>(this)->getIntallPath(m_appPaths.value(name), isUos);
+        if (!dir.isEmpty())
+            frame.append(m_appNumbers.value(name, char(0)));
+    }
+    frame.append(char(0xCF));
+    frame[1] = char((8 + m_appNames.size()) & 0xFF);
+    return frame;
+}
+
+QString ZQLocalOperatoer::getIntallPath(QString appPath, bool &isUos)
+{
+    isUos = true;
+    appPath.remove(QStringLiteral("Tavolix\\"));
+    const QJsonObject entry =
+        CUntility::getIniValuesByGroup(registryFile(), QLatin1String(kRegistryGroup), appPath);
+    return appsRoot() + entry.value(QStringLiteral("appPath")).toString();
+}
+
+bool ZQLocalOperatoer::programRuns(const QString &name)
+{
+    return CZqSharedKit::getInstence()->checkProgramRun(name) > 0;
+}
+
+void ZQLocalOperatoer::runAppByEventID(const QString &eventId)
+{
+    const QString name = m_eventNames.value(eventId);
+    const bool guarded = m_guardedEvents.contains(eventId);
+    qDebug() << "rbd-----" << name << eventId;
+    // Only guarded entries need the (slow) process check.
+    if (guarded && programRuns(name + QStringLiteral(".exe")))
+        return;
+    const QString appPath = m_appPaths.value(name);
+    bool isUos = false;
+    const QString dir = getIntallPath(appPath, isUos);
+    runApp(dir + appPath, name);
+}
+
+void ZQLocalOperatoer::runApp(const QString &path, const QString &name)
+{
+    qDebug() << "runapp" << path << name;
+    if (!QFileInfo(path).isFile()) {
+        if (MessageDialog *dialog = MessageDialog::getMessage()) {
+            const QPoint center = resolutionControl::getScreenCenter();
+            dialog->showDialog(QString::fromUtf8(kNotInstalled), center.x(), center.y());
+        }
+        return;
+    }
+    QJsonObject obj;
+    obj.insert(QStringLiteral("appPath"), path);
+    openAppInUos(obj);
+}
+
+void ZQLocalOperatoer::openAppInUos(const QJsonObject &obj)
+{
+    qDebug() << "ZQLocalOperatoer::openAppInUos";
+    const QString path = obj.value(QStringLiteral("appPath")).toString();
+    if (!QProcess::startDetached(path, QStringList()))
+        qDebug() << "start failed" << path;
+}
+
+void ZQLocalOperatoer::exitPPT()
+{
+    QJsonObject obj;
+    obj.insert(QStringLiteral("eventid"), QStringLiteral("ID_APP_EXIT"));
+    obj.insert(QStringLiteral("to"), QStringLiteral("ID_APP_ASSISTANT_PLUGIN"));
+    obj.insert(QStringLiteral("from"), QStringLiteral("ID_APP_VELACENTER"));
+    emit sigSendMessage(QString::fromUtf8(QJsonDocument(obj).toJson()));
+}
+
+void ZQLocalOperatoer::runWhiteboard()
+{
+    CZqSharedKit *kit = CZqSharedKit::getInstence();
+    if (programRuns(QStringLiteral("VelaTouchPro.exe"))) {
+        const QString top = kit->getTopApp();
+        if (top == QLatin1String("ID_APP_VELATOUCHPRO"))
+            return;
+        if (top == QLatin1String("ID_APP_VELAANNOTATION"))
+            kit->closeWindow(QStringLiteral("ID_APP_VELAANNOTATION"));
+        kit->ShowActiovApp(QStringLiteral("ID_APP_VELATOUCHPRO"));
+        return;
+    }
+    bool isUos = false;
+    runApp(getIntallPath(QStringLiteral("Tavolix\\VelaTouchPro"), isUos),
+           QStringLiteral("VelaTouchPro"));
+}
+
+void ZQLocalOperatoer::runVisualizer()
+{
+    CZqSharedKit *kit = CZqSharedKit::getInstence();
+    if (kit->getTopApp() == QLatin1String("ID_APP_VELACAMERA"))
+        return;
+    const bool cameraRuns = programRuns(QStringLiteral("VelaCamera.exe"));
+    if (programRuns(QStringLiteral("VelaAnnotation.exe")))
+        kit->closeWindow(QStringLiteral("ID_APP_VELAANNOTATION"));
+    exitPPT();
+    if (cameraRuns) {
+        kit->ShowActiovApp(QStringLiteral("ID_APP_VELACAMERA"));
+        return;
+    }
+    bool isUos = false;
+    runApp(getIntallPath(QStringLiteral("Tavolix\\VelaCamera"), isUos), QStringLiteral("VelaCamera"));
+}
+
+void ZQLocalOperatoer::runBridge()
+{
+    if (programRuns(QStringLiteral("VelaBridge.exe"))) {
+        CZqSharedKit::getInstence()->ShowActiovApp(QStringLiteral("ID_APP_VELABRIDGE"));
+        return;
+    }
+    bool isUos = false;
+    runApp(getIntallPath(QStringLiteral("Tavolix\\VelaBridge"), isUos), QStringLiteral("VelaBridge"));
+}
+
+void ZQLocalOperatoer::runScreenAnnotation()
+{
+    qDebug() << "ZQLocalOperatoer::runScreenAnnotation";
+    if (programRuns(QStringLiteral("Annotation")))
+        return;
+    bool isUos = false;
+    QString path = getIntallPath(QStringLiteral("Tavolix\\VelaTouchPro"), isUos);
+    QString candidate = path;
+    candidate.replace(QStringLiteral("VelaTouchPro.sh"), QStringLiteral("VelaAnnotation.sh"));
+    if (QFileInfo::exists(candidate))
+        path = candidate;
+    runApp(path, QStringLiteral("VelaAnnotation"));
+}
+
+void ZQLocalOperatoer::runCalculator()
+{
+    // The calculator needs the system library folder first in both paths. The
+    // child gets its own environment: changing ours would race with the
+    // other threads and could leave the centre's paths altered.
+    const QString prefix = QLatin1String(kCalculatorLibPrefix);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QString path = env.value(QStringLiteral("PATH"));
+    if (!path.startsWith(prefix)) {
+        env.insert(QStringLiteral("PATH"), prefix + path);
+        env.insert(QStringLiteral("LD_LIBRARY_PATH"),
+                   prefix + env.value(QStringLiteral("LD_LIBRARY_PATH")));
+    }
+    QProcess process;
+    process.setProgram(QStringLiteral("kylin-calculator"));
+    process.setProcessEnvironment(env);
+    if (!process.startDetached())
+        qDebug() << "start failed kylin-calculator";
+}
+
+void ZQLocalOperatoer::closeTopWindowIfIdle()
+{
+    const bool toolBoxShown = m_toolBox && !m_toolBox->isHidden();
+    MessageDialog *dialog = MessageDialog::getMessage();
+    const bool dialogShown = dialog && !dialog->isHidden();
+    if (toolBoxShown || dialogShown || programRuns(QStringLiteral("screenCapture.exe")))
+        return;
+    CWinCheckApp::instance()->closeWindow();
+}
+
+void ZQLocalOperatoer::slotLocalOperation(QString id)
+{
+    qDebug() << "ZQLocalOperatoer::slotLocalOperation" << id;
+    const auto is = [&id](std::initializer_list<const char *> names) {
+        for (const char *name : names) {
+            if (id == QLatin1String(name))
+                return true;
+        }
+        return false;
+    };
+
+    if (is({"ID_ITEM_WHITEBOARD", "ID_VELATOUCHPRO"})) {
+        runWhiteboard();
+    } else if (is({"ID_APP_EXIT"})) {
+        emit sigSendCommand(frameFromHex("7F0A99A2B3C402FFF21004FFCF"));
+        emit sigSendCommand(frameFromHex("7F0899A2B3C402FF1301CF"));
+    } else if (is({"CHECK_VELA_APP"})) {
+        emit sigSendCommand(getVelaPyeInstallInfo2020());
+    } else if (is({"ID_ITEM_STROKE_CHALK", "VELAANNOTATION"})) {
+        runScreenAnnotation();
+    } else if (is({"ID_ITEM_VISUALIZER", "ID_VELACAMERA"})) {
+        runVisualizer();
+    } else if (is({"DISC_HEART"})) {
+        emit sigSendCommand(frameFromHex("7F0999A2B3C402FF0F0601CF"));
+    } else if (is({"DISC_VERSION"})) {
+        emit sigSendCommand(frameFromHex("7F0999A2B3C402FF0F0801CF"));
+        emit sigVersionChange(2);
+    } else if (is({"ID_TOOL_VELABRIDGE", "ID_VELABRIDGE"})) {
+        runBridge();
+    } else if (is({"ID_SYSTEM_SETUP_K1", "ID_TOOL_SPOTLIGHT", "IDR_SLIDE_NEW", "ID_SLIDE_NEW_WHITE"})) {
+        runWhiteboard();
+    } else if (is({"ID_ZQ_FILE_SAVE", "ID_ZQ_FILE_SAVEAS"})) {
+        runAppByEventID(QStringLiteral("ID_SCREEN_CAPCHER"));
+    } else if (is({"ID_SLIDE_NEW_TRANSPARENT", "ID_ITEM_STROKE_SMOOTH", "ID_NEW_ANNOTATE"})) {
+        emit sigSendCommand(frameFromHex("7F0A99A2B3C402FFF21003FFCF"));
+        runScreenAnnotation();
+    } else if (is({"ID_UISTATE_DESKTOP_RETURN"})) {
+        CWinCheckApp::instance()->DealDesktop();
+    } else if (is({"ID_HAS_DISC"})) {
+        m_hasDisc = true;
+    } else if (is({"ID_IS_BUSINESS_MONITORS"})) {
+        m_businessMonitors = true;
+    } else if (is({"ID_ALL_TESK", "ID_ZQ_Multitask"})) {
+        CWinCheckApp::instance()->DealWinCtrlAndTab();
+    } else if (is({"ID_KEYBOARD"})) {
+        m_watchManager->checkVirtualKeyBoard(nullptr, nullptr);
+    } else if (is({"ID_CALCULATOR"})) {
+        runCalculator();
+    } else if (is({"ID_DISC_CLOSE"})) {
+        // The board closes the disc itself; nothing to do on the PC.
+    } else if (is({"ID_ZQ_FILE_CLOSE"})) {
+        closeTopWindowIfIdle();
+    } else if (is({"ID_SLIDE_PRE"})) {
+        CWinCheckApp::instance()->pageUp();
+    } else if (is({"ID_SLIDE_NEXT"})) {
+        CWinCheckApp::instance()->pageDown();
+    } else if (is({"ID_GET_OPS_VELA_APP"})) {
+        emit sigSendCommand(getVelaPyeInstallInfo2020());
+    } else if (is({"ID_APP_VELASMARTSCREEN"})) {
+        if (!programRuns(QStringLiteral("VelaSmartScreenPro.exe"))) {
+            bool isUos = false;
+            runApp(getIntallPath(QStringLiteral("Tavolix\\VelaSmartScreenPro"), isUos),
+                   QStringLiteral("VelaSmartScreenPro"));
+        }
+    } else if (is({"ID_SPORT_LITE"})) {
+        runAppByEventID(QStringLiteral("ID_SPORT_LIGHT"));
+    } else {
+        runAppByEventID(id);
+    }
+}
+
+void ZQLocalOperatoer::slotShowDialog(int position, double x, double y)
+{
+    MessageDialog *dialog = MessageDialog::getMessage();
+    if (!dialog)
+        return;
+    const QString text = QString::fromUtf8(kNotInThisMode);
+    switch (position) {
+    case 0: dialog->showDialog(text, x + 6, y); break;
+    case 1: dialog->showDialog(text, x - dialog->width() - 6, y); break;
+    case 2: dialog->showDialog(text, x, y - dialog->height()); break;
+    default: break;
+    }
+}
+
+void ZQLocalOperatoer::slotShowToolBox(int position, double x, double y)
+{
+    if (!m_toolBox)
+        return;
+    const double s = resolutionControl::getScale();
+    switch (position) {
+    case 0: m_toolBox->showDialog(68 * s, 788 * s, 0); break;
+    case 1: m_toolBox->showDialog(1718 * s, 788 * s, 1); break;
+    case 2: m_toolBox->showDialog(x, y - m_toolBox->height(), 2); break;
+    default: break;
+    }
+    qDebug() << "toolbox" << position << x << y << m_toolBox->size();
+}
+
+void ZQLocalOperatoer::slotZoom(bool)
+{
+    slotLocalOperation(QStringLiteral("ID_ZOOM"));
+    if (m_toolBox)
+        m_toolBox->hide();
+}
+
+void ZQLocalOperatoer::slotClock(bool)
+{
+    slotLocalOperation(QStringLiteral("ID_CLOCK"));
+    if (m_toolBox)
+        m_toolBox->hide();
+}
+
+void ZQLocalOperatoer::slotLite(bool)
+{
+    slotLocalOperation(QStringLiteral("ID_SPORT_LITE"));
+    if (m_toolBox)
+        m_toolBox->hide();
+}
+
+void ZQLocalOperatoer::slotCap(bool)
+{
+    slotLocalOperation(QStringLiteral("ID_SCREEN_CAPCHER"));
+    if (m_toolBox)
+        m_toolBox->hide();
+}
