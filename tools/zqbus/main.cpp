@@ -271,12 +271,15 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("zqbus");
-    QLoggingCategory::setFilterRules("vela.ipc.debug=false");
-
     QStringList args = QCoreApplication::arguments();
     if (args.size() < 2)
         return fail(kUsage, "no command (see zqbus --help)");
     const QString command = args.at(1);
+    // The bus trace lines only with --verbose. The hub keeps the library's
+    // warnings (stalled clients and the like); send and listen report their
+    // failures in one line of their own.
+    QLoggingCategory::setFilterRules(command == "hub" ? "vela.ipc.debug=false"
+                                                      : "vela.ipc.debug=false\nvela.ipc.warning=false");
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kUsageText, stdout);
         return kOk;
