@@ -1,0 +1,181 @@
+#include "logging.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The logger's table: which level words reach which file, and the record form.
+class TestLogging : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void cleanupTestCase();
+    void levelFilter_data();
+    void levelFilter();
+    void recordForm_data();
+    void recordForm();
+    void levelReadAnewForEveryMessage();
+    void logDirFollowsTempLocation();
+    void clearLogsEmptiesOwnDirectory();
+
+private:
+    void writeConfig(const QString &text);
+    QString readLog(const QString &word) const;
+
+    QTemporaryDir m_dir;
+    QString m_app;
+    QString m_config;
+};
+
+void TestLogging::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    // A name of our own keeps parallel runs out of each other's folders.
+    m_app = QStringLiteral("VelaLogTest%1").arg(QCoreApplication::applicationPid());
+    m_config = m_dir.filePath(QStringLiteral("version.ini"));
+}
+
+void TestLogging::cleanup()
+{
+    Logging::clearLogs(m_app);
+}
+
+void TestLogging::cleanupTestCase()
+{
+    QDir(Logging::logDir(m_app) + QStringLiteral("/..")).removeRecursively();
+}
+
+void TestLogging::writeConfig(const QString &text)
+{
+    QFile file(m_config);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text.toUtf8());
+}
+
+QString TestLogging::readLog(const QString &word) const
+{
+    QFile file(Logging::logDir(m_app) + QLatin1Char('/') + word + QStringLiteral(".txt"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+void TestLogging::levelFilter_data()
+{
+    QTest::addColumn<QString>("config");
+    QTest::addColumn<QStringList>("written");
+    const QStringList all = {"debug", "warn", "critical", "error", "info"};
+    QTest::newRow("no level key") << "[Log]\nNeedLog=1\n" << QStringList{"error"};
+    QTest::newRow("no file content") << "" << QStringList{"error"};
+    QTest::newRow("error") << "[Log]\nLevel=error\n" << QStringList{"error"};
+    QTest::newRow("debug") << "[Log]\nLevel=debug\n" << QStringList{"debug"};
+    QTest::newRow("warn") << "[Log]\nLevel=warn\n" << QStringList{"warn"};
+    QTest::newRow("info") << "[Log]\nLevel=info\n" << QStringList{"info"};
+    QTest::newRow("all") << "[Log]\nLevel=all\n" << all;
+    QTest::newRow("DEBUG upper case") << "[Log]\nLevel=DEBUG\n" << QStringList{};
+    QTest::newRow("ALL upper case") << "[Log]\nLevel=ALL\n" << QStringList{};
+    QTest::newRow("unknown word") << "[Log]\nLevel=verbose\n" << QStringList{};
+}
+
+void TestLogging::levelFilter()
+{
+    QFETCH(QString, config);
+    QFETCH(QStringList, written);
+    writeConfig(config);
+
+    const QMessageLogContext context("source.cpp", 42, "fn", "default");
+    const QList<QPair<QtMsgType, QString>> messages = {
+        {QtDebugMsg, "debug"}, {QtWarningMsg, "warn"}, {QtCriticalMsg, "critical"},
+        {QtFatalMsg, "error"}, {QtInfoMsg, "info"}};
+    for (const auto &m : messages)
+        Logging::output(m_app, m_config, m.first, context, QStringLiteral("text of ") + m.second);
+
+    for (const auto &m : messages) {
+        const QString content = readLog(m.second);
+        if (written.contains(m.second)) {
+            QVERIFY2(content.contains(QStringLiteral("text of ") + m.second), qPrintable(m.second));
+            // Nothing of another level strays into this file.
+            QCOMPARE(content.count(QStringLiteral("text of ")), 1);
+        } else {
+            QVERIFY2(!QFile::exists(Logging::logDir(m_app) + "/" + m.second + ".txt"),
+                     qPrintable(m.second));
+        }
+    }
+}
+
+void TestLogging::recordForm_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<QString>("pattern");
+    const QString time = QStringLiteral("^\\d\\d:\\d\\d:\\d\\d \\d\\d\\d ");
+    QTest::newRow("debug") << int(QtDebugMsg) << "debug" << time + "DEBUG: hello 你好\r\n$";
+    QTest::newRow("warn") << int(QtWarningMsg) << "warn" << time + "WARN: hello 你好\r\n$";
+    QTest::newRow("critical") << int(QtCriticalMsg) << "critical"
+                              << time + "CRITICAL: hello 你好\r\n$";
+    QTest::newRow("info") << int(QtInfoMsg) << "info" << time + "INFO: hello 你好\r\n$";
+    QTest::newRow("fatal") << int(QtFatalMsg) << "error"
+                           << time + "ERROR: hello 你好\n\tsrc/board.cpp 1234\r\n$";
+}
+
+void TestLogging::recordForm()
+{
+    QFETCH(int, type);
+    QFETCH(QString, word);
+    QFETCH(QString, pattern);
+    writeConfig(QStringLiteral("[Log]\nLevel=all\n"));
+    const QMessageLogContext context("src/board.cpp", 1234, "fn", "default");
+    Logging::output(m_app, m_config, QtMsgType(type), context, QStringLiteral("hello 你好"));
+    const QString content = readLog(word);
+    QVERIFY2(QRegularExpression(pattern).match(content).hasMatch(), qPrintable(content));
+
+    // Appended, not overwritten.
+    Logging::output(m_app, m_config, QtMsgType(type), context, QStringLiteral("hello 你好"));
+    QCOMPARE(readLog(word).count(QStringLiteral("hello")), 2);
+}
+
+void TestLogging::levelReadAnewForEveryMessage()
+{
+    const QMessageLogContext context;
+    writeConfig(QStringLiteral("[Log]\nLevel=warn\n"));
+    Logging::output(m_app, m_config, QtDebugMsg, context, QStringLiteral("first"));
+    writeConfig(QStringLiteral("[Log]\nLevel=debug\n"));
+    Logging::output(m_app, m_config, QtDebugMsg, context, QStringLiteral("second"));
+    const QString content = readLog(QStringLiteral("debug"));
+    QVERIFY(!content.contains(QStringLiteral("first")));
+    QVERIFY(content.contains(QStringLiteral("second")));
+    // A release build gives no source file: the fatal record still has its line.
+    writeConfig(QStringLiteral("[Log]\nLevel=error\n"));
+    Logging::output(m_app, m_config, QtFatalMsg, context, QStringLiteral("no source"));
+    QVERIFY(readLog(QStringLiteral("error")).endsWith(QStringLiteral("no source\n\t 0\r\n")));
+}
+
+void TestLogging::logDirFollowsTempLocation()
+{
+    const QString temp = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    const QString head = temp.left(temp.lastIndexOf('/') + 1);
+    QCOMPARE(Logging::logDir(QStringLiteral("VelaCenter")),
+             QStringLiteral("/tmp") + head + QStringLiteral("Tavolix/VelaCenter/Log"));
+    if (temp == QLatin1String("/tmp"))
+        QCOMPARE(Logging::logDir(QStringLiteral("VelaCenter")),
+                 QStringLiteral("/tmp/Tavolix/VelaCenter/Log"));
+}
+
+void TestLogging::clearLogsEmptiesOwnDirectory()
+{
+    writeConfig(QStringLiteral("[Log]\nLevel=all\n"));
+    Logging::output(m_app, m_config, QtWarningMsg, QMessageLogContext(), QStringLiteral("old"));
+    QVERIFY(QFile::exists(Logging::logDir(m_app) + QStringLiteral("/warn.txt")));
+    Logging::clearLogs(m_app);
+    QVERIFY(!QFile::exists(Logging::logDir(m_app) + QStringLiteral("/warn.txt")));
+    // And the logger starts afresh afterwards.
+    Logging::output(m_app, m_config, QtWarningMsg, QMessageLogContext(), QStringLiteral("new"));
+    QCOMPARE(readLog(QStringLiteral("warn")).count(QStringLiteral("WARN:")), 1);
+}
+
+QTEST_GUILESS_MAIN(TestLogging)
+#include "tst_logging.moc"
