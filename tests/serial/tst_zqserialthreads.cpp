@@ -1,0 +1,240 @@
+#include "ptypair.h"
+#include "zqserialread.h"
+#include "zqserialwrite.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QSerialPort>
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
+
+QByteArray numbered(int n)
+{
+    QByteArray f = hex("7F 0A 99 A2 B3 C4 02 FF 70 00 00 00 CF");
+    f[9] = char(n >> 16);
+    f[10] = char(n >> 8);
+    f[11] = char(n);
+    return f;
+}
+
+// Frames emitted by a reader, stamped on the reader's own thread.
+struct ReaderLog
+{
+    QMutex mutex;
+    QElapsedTimer clock;
+    QList<QPair<qint64, QByteArray>> frames;
+
+    void attach(ZQSerialRead *reader)
+    {
+        clock.start();
+        QObject::connect(reader, &ZQSerialRead::commandReady, reader, [this](QByteArray f) {
+            QMutexLocker lock(&mutex);
+            frames.append({clock.elapsed(), f});
+        }, Qt::DirectConnection);
+    }
+    int count()
+    {
+        QMutexLocker lock(&mutex);
+        return frames.size();
+    }
+    QList<QPair<qint64, QByteArray>> all()
+    {
+        QMutexLocker lock(&mutex);
+        return frames;
+    }
+};
+} // namespace
+
+class TstZQSerialThreads : public QObject
+{
+    Q_OBJECT
+private slots:
+    void readerDeliversOneFramePerPass_data();
+    void readerDeliversOneFramePerPass();
+    void readerWaitsForSplitFrame();
+    void readerSurvivesNoise();
+    void writerPacesInQueueOrder();
+    void writerBlocksTheFrameBeyondTheQueue();
+    void writerEndsWhileWaiting();
+    void readerEndsPromptly();
+};
+
+void TstZQSerialThreads::readerDeliversOneFramePerPass_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QList<QByteArray>>("frames");
+    const QByteArray a = hex("7F 08 99 A2 B3 C4 02 FF 01 49 CF");
+    const QByteArray b = hex("7F 09 99 A2 B3 C4 02 FF 0F 08 02 CF");
+    const QByteArray c = hex("7F 0A 99 A2 B3 C4 02 FF 01 49 00 CF");
+    QTest::newRow("three frames in one write") << a + b + c << QList<QByteArray>{a, b, c};
+    QTest::newRow("garbage before and between") << hex("00 11") + a + hex("CF 7F 80") + b << QList<QByteArray>{a, b};
+    QTest::newRow("twelve-byte rule then a frame") << c + a << QList<QByteArray>{c, a};
+}
+
+// Frames that arrive together come out whole, in order, one per 100 ms pass.
+void TstZQSerialThreads::readerDeliversOneFramePerPass()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QList<QByteArray>, frames);
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    QSerialPort port(pty.slavePath());
+    QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+    ZQSerialRead reader;
+    ReaderLog log;
+    log.attach(&reader);
+    reader.setSerialPortPtr(&port);
+    pty.writeMaster(bytes);
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(), frames.size(), 5000);
+    QTest::qWait(250);
+    const auto got = log.all();
+    QCOMPARE(got.size(), frames.size());
+    for (int i = 0; i < got.size(); ++i) {
+        QCOMPARE(got.at(i).second, frames.at(i));
+        if (i > 0) {
+            const qint64 gap = got.at(i).first - got.at(i - 1).first;
+            QVERIFY2(gap >= ZQSerialRead::PassMs - 15, qPrintable(QStringLiteral("gap %1 ms").arg(gap)));
+        }
+    }
+}
+
+// A frame cut across writes (with CF inside its data) is delivered only once
+// its real end byte is there, and then whole.
+void TstZQSerialThreads::readerWaitsForSplitFrame()
+{
+    PtyPair pty;
+    QSerialPort port(pty.slavePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    ZQSerialRead reader;
+    ReaderLog log;
+    log.attach(&reader);
+    reader.setSerialPortPtr(&port);
+    const QByteArray frame = hex("7F 0B 99 A2 B3 C4 02 FF 33 CF 01 CF 02 CF");
+    pty.writeMaster(frame.left(12));
+    QTest::qWait(400);
+    QCOMPARE(log.count(), 0);
+    pty.writeMaster(frame.mid(12));
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(), 1, 3000);
+    QCOMPARE(log.all().at(0).second, frame);
+}
+
+// A long run of noise full of false start bytes does not stop later frames.
+void TstZQSerialThreads::readerSurvivesNoise()
+{
+    PtyPair pty;
+    QSerialPort port(pty.slavePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    ZQSerialRead reader;
+    ReaderLog log;
+    log.attach(&reader);
+    reader.setSerialPortPtr(&port);
+    QByteArray noise;
+    for (int i = 0; i < 2000; ++i)
+        noise.append(hex("7F 08 99 A2 B3 C4 02 FF 01 49 00"));
+    const QByteArray good = numbered(1);
+    pty.writeMaster(noise + good);
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(), 1, 5000);
+    QCOMPARE(log.all().at(0).second, good);
+}
+
+// Frames queued from another thread leave in queue order, at least 50 ms apart.
+void TstZQSerialThreads::writerPacesInQueueOrder()
+{
+    PtyPair pty;
+    QSerialPort port(pty.slavePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    ZQSerialWrite writer;
+    writer.setSerialPortPtr(&port);
+    const int count = 12;
+    std::thread producer([&writer]() {
+        for (int i = 0; i < count; ++i)
+            writer.writeSerialPort(numbered(i));
+    });
+    producer.join();
+    QTRY_COMPARE_WITH_TIMEOUT(pty.frameCount(), count, 5000);
+    const auto got = pty.frames();
+    for (int i = 0; i < count; ++i) {
+        QCOMPARE(got.at(i).frame, numbered(i));
+        if (i > 0) {
+            const qint64 gap = got.at(i).ms - got.at(i - 1).ms;
+            QVERIFY2(gap >= ZQSerialWrite::PauseMs - 10, qPrintable(QStringLiteral("gap %1 ms").arg(gap)));
+        }
+    }
+}
+
+// 6000 frames fill the queue; the next caller waits until the writer has
+// taken one. Destroying the writer drops what is left, promptly.
+void TstZQSerialThreads::writerBlocksTheFrameBeyondTheQueue()
+{
+    PtyPair pty;
+    QSerialPort port(pty.slavePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    auto *writer = new ZQSerialWrite;
+    for (int i = 0; i < ZQSerialWrite::QueueSlots; ++i)
+        writer->writeSerialPort(numbered(i));
+    std::atomic<bool> returned{false};
+    std::thread late([&]() {
+        writer->writeSerialPort(numbered(ZQSerialWrite::QueueSlots));
+        returned = true;
+    });
+    QTest::qWait(300);
+    QVERIFY(!returned);
+    writer->setSerialPortPtr(&port);
+    QTRY_VERIFY_WITH_TIMEOUT(returned.load(), 3000);
+    late.join();
+    QTRY_VERIFY_WITH_TIMEOUT(pty.frameCount() >= 3, 3000);
+    const auto got = pty.frames();
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(got.at(i).frame, numbered(i));
+
+    QElapsedTimer t;
+    t.start();
+    delete writer;
+    QVERIFY2(t.elapsed() < 2000, "writer did not stop");
+    const int sent = pty.frameCount();
+    QTest::qWait(300);
+    QCOMPARE(pty.frameCount(), sent);
+    QVERIFY(sent < 100);
+}
+
+void TstZQSerialThreads::writerEndsWhileWaiting()
+{
+    PtyPair pty;
+    QSerialPort port(pty.slavePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    auto *writer = new ZQSerialWrite;
+    writer->setSerialPortPtr(&port);
+    QTest::qWait(100);
+    QVERIFY(writer->isRunning());
+    QElapsedTimer t;
+    t.start();
+    delete writer;
+    QVERIFY2(t.elapsed() < 2000, "writer did not stop while waiting for a frame");
+}
+
+void TstZQSerialThreads::readerEndsPromptly()
+{
+    PtyPair pty;
+    QSerialPort port(pty.slavePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    auto *reader = new ZQSerialRead;
+    reader->setSerialPortPtr(&port);
+    pty.writeMaster(hex("7F 08 99 A2")); // a frame that never completes
+    QTest::qWait(250);
+    QVERIFY(reader->isRunning());
+    QElapsedTimer t;
+    t.start();
+    delete reader;
+    QVERIFY2(t.elapsed() < 2000, "reader did not stop");
+}
+
+QTEST_GUILESS_MAIN(TstZQSerialThreads)
+#include "tst_zqserialthreads.moc"
