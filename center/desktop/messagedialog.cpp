@@ -13,6 +13,9 @@ MessageDialog::MessageDialog(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setAttribute(Qt::WA_TranslucentBackground);
+    // A toast must not take the focus from the window the user works in (nor
+    // close the toolbox, which hides when it loses activation).
+    setAttribute(Qt::WA_ShowWithoutActivating);
     m_layout = new QVBoxLayout(this);
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(0);
