@@ -60,6 +60,22 @@ QString ZQSendMsgQueue::getCommand()
     return text;
 }
 
+bool ZQSendMsgQueue::tryGetCommand(QString &text)
+{
+    if (!m_used.tryAcquire())
+        return false;
+    {
+        QMutexLocker locker(&m_queueMutex);
+        if (m_wakeups > 0) {
+            m_used.release();   // leave the wake-up for getCommand()
+            return false;
+        }
+        text = m_commands.takeLast();
+    }
+    m_free.release();
+    return true;
+}
+
 void ZQSendMsgQueue::wakeConsumer()
 {
     {

@@ -29,6 +29,9 @@ public:
     // Blocks while the queue is empty. Returns a null text when woken by
     // wakeConsumer() instead of a real text.
     QString getCommand();
+    // Takes the oldest text if one waits; never blocks. False when none does
+    // (or a wake-up is pending, which is then left for getCommand()).
+    bool tryGetCommand(QString &text);
     // Makes one blocked (or the next) getCommand() return a null text.
     void wakeConsumer();
     // Drops every waiting text (used when a hub stops).

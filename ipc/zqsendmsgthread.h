@@ -1,9 +1,13 @@
 #ifndef ZQSENDMSGTHREAD_H
 #define ZQSENDMSGTHREAD_H
 
+#include <QByteArray>
+#include <QHash>
 #include <QThread>
 
 #include <atomic>
+
+class ZQServerDispatch;
 
 // The hub's router: the only consumer of the routing queue and the only
 // writer to client connections (besides the hello reply).
@@ -18,8 +22,14 @@ public:
     // is waiting on an empty queue so it can see the flag.
     void stoprun(bool);
 
-    // Routes one frame text (what run() does with every text it takes).
-    static void routeText(const QString &text);
+    // Bytes routed to each connection and not yet written.
+    using Outbox = QHash<ZQServerDispatch *, QByteArray>;
+    // Routes one frame text: records a subscription change, or appends the
+    // message (with its NUL) to the outbox of every connection it goes to.
+    // Must be called with the queue's route lock held, until the outbox is
+    // flushed.
+    static void routeText(const QString &text, Outbox &outbox);
+    static void flush(Outbox &outbox);
 
 private:
     std::atomic<bool> m_running{true};
