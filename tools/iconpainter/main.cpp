@@ -86,13 +86,19 @@ void drawSpotlight(QPainter &p)
     p.drawRoundedRect(QRectF(12, 3, 8, 5.5), 1.5, 1.5);
 }
 
-void drawClock(QPainter &p)
+// A ring in the line colour around a lightly tinted face (clock, lens).
+void drawTintedRing(QPainter &p, const QPointF &centre, double radius)
 {
     QColor face = kAccent;
     face.setAlpha(70);
     p.setPen(linePen());
     p.setBrush(face);
-    p.drawEllipse(QPointF(16, 16), 12.5, 12.5);
+    p.drawEllipse(centre, radius, radius);
+}
+
+void drawClock(QPainter &p)
+{
+    drawTintedRing(p, QPointF(16, 16), 12.5);
     p.setPen(linePen(1.6));
     for (int i = 0; i < 4; ++i) {
         p.save();
@@ -111,11 +117,7 @@ void drawClock(QPainter &p)
 
 void drawZoom(QPainter &p)
 {
-    QColor lens = kAccent;
-    lens.setAlpha(70);
-    p.setPen(linePen());
-    p.setBrush(lens);
-    p.drawEllipse(QPointF(13.5, 13.5), 9, 9);
+    drawTintedRing(p, QPointF(13.5, 13.5), 9);
     p.setPen(linePen(3.6));
     p.drawLine(QPointF(20.3, 20.3), QPointF(28, 28));
     p.setPen(linePen(2.0));
