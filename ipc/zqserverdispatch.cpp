@@ -71,10 +71,53 @@ bool ZQServerDispatch::handleBytes(QByteArray &carry, const char *data, int size
     return true;
 }
 
+bool ZQServerDispatch::readHello()
+{
+    QByteArray carry;
+    QList<QByteArray> payloads;
+    char buffer[ZQWire::kHelloBufferSize];
+    QElapsedTimer clock;
+    clock.start();
+    while (payloads.isEmpty()) {
+        const qint64 left = kHelloTimeoutMs - clock.elapsed();
+        if (left <= 0 || !m_running.load())
+            return false;
+        pollfd pfd{m_socket, POLLIN, 0};
+        const int r = ::poll(&pfd, 1, int(left));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        const ssize_t n = ::recv(m_socket, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        if (ZQWire::takeFrames(carry, buffer, int(n), payloads) != ZQWire::ParseStatus::Ok
+            && payloads.isEmpty())
+            return false;
+    }
+    // The identifier comes from the first frame alone; frames that came with
+    // it are routed as ordinary frames, ahead of the unparsed tail.
+    m_appId = ZQWire::payloadText(payloads.takeFirst());
+    m_pending.clear();
+    for (const QByteArray &p : payloads)
+        ZQWire::appendFrame(m_pending, p);
+    m_pending.append(carry);
+    return true;
+}
+
 void ZQServerDispatch::run()
 {
     QByteArray carry;
     bool ok = true;
+    if (m_appId.isEmpty()) {
+        ok = readHello();
+        if (!ok)
+            qCWarning(lcZqIpc) << "bus hub: a connection sent no usable hello; closed";
+        else if (m_helloHandler && !m_helloHandler(this))
+            ok = false;
+    }
     if (!m_pending.isEmpty()) {
         ok = handleBytes(carry, m_pending.constData(), m_pending.size());
         m_pending.clear();

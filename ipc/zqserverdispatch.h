@@ -15,6 +15,9 @@ class ZQServerDispatch : public QThread
 {
     Q_OBJECT
 public:
+    // With an empty appId the connection's own thread first reads the hello
+    // (so a client that never says hello holds up nobody else) and hands
+    // itself to the hello handler.
     ZQServerDispatch(int socket, QString appId, QObject *parent = nullptr);
     ~ZQServerDispatch() override;
 
@@ -37,11 +40,17 @@ public:
 
     // Bytes that arrived with the hello frame; read before the socket.
     void setPendingBytes(const QByteArray &bytes) { m_pending = bytes; }
+    // Called on the connection's own thread once the hello is read; returns
+    // false to refuse the connection.
+    void setHelloHandler(std::function<bool(ZQServerDispatch *)> handler) { m_helloHandler = std::move(handler); }
     // Called on the connection's own thread when its read loop ends.
     void setEndHandler(std::function<void(ZQServerDispatch *)> handler) { m_endHandler = std::move(handler); }
 
     static void setWriteTimeoutMs(int ms);
     static int writeTimeoutMs();
+
+    // How long a new connection may take to deliver its hello frame.
+    static constexpr int kHelloTimeoutMs = 2000;
 
 signals:
     void sigRevMsg(QString);
@@ -49,12 +58,14 @@ signals:
 
 private:
     bool handleBytes(QByteArray &carry, const char *data, int size);
+    bool readHello();
 
     const int m_socket;
-    const QString m_appId;
+    QString m_appId;   // set before the connection is entered in the table
     std::atomic<bool> m_running{true};
     QMutex m_writeMutex;
     QByteArray m_pending;
+    std::function<bool(ZQServerDispatch *)> m_helloHandler;
     std::function<void(ZQServerDispatch *)> m_endHandler;
 };
 

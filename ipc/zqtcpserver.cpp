@@ -29,42 +29,6 @@ const QStringList &reservedIds()
     return ids;
 }
 
-// Reads until the first frame is complete. Returns false when the peer closes,
-// fails, sends a bad length or takes longer than `timeoutMs`.
-bool readHello(int fd, int timeoutMs, QByteArray &firstPayload, QByteArray &rest)
-{
-    QByteArray carry;
-    QList<QByteArray> payloads;
-    char buffer[ZQWire::kHelloBufferSize];
-    QElapsedTimer clock;
-    clock.start();
-    while (payloads.isEmpty()) {
-        const qint64 left = timeoutMs - clock.elapsed();
-        if (left <= 0)
-            return false;
-        pollfd pfd{fd, POLLIN, 0};
-        const int r = ::poll(&pfd, 1, int(left));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        if (ZQWire::takeFrames(carry, buffer, int(n), payloads) != ZQWire::ParseStatus::Ok
-            && payloads.isEmpty())
-            return false;
-    }
-    firstPayload = payloads.takeFirst();
-    // Frames that came with the hello are routed as ordinary frames: put
-    // them back in front of the unparsed tail.
-    for (const QByteArray &p : payloads)
-        ZQWire::appendFrame(rest, p);
-    rest.append(carry);
-    return true;
-}
 } // namespace
 
 ZQTcpServer::ZQTcpServer(QObject *parent) : QObject(parent) {}
@@ -139,42 +103,37 @@ void ZQTcpServer::acceptOne()
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
-    QByteArray hello, rest;
-    if (!readHello(fd, kHelloTimeoutMs, hello, rest)) {
-        qCWarning(lcZqIpc) << "bus hub: a connection sent no usable hello; closed";
-        ::close(fd);
-        return;
-    }
-    const QString appId = ZQWire::payloadText(hello);
-    qCDebug(lcZqIpc) << "receiveMsg ....2" << appId;
-    if (appId.isEmpty() || reservedIds().contains(appId) || appId.contains(QLatin1String(ZQWire::kMarker))) {
-        qCWarning(lcZqIpc) << "bus hub: refused the identifier" << appId;
-        ::close(fd);
-        return;
-    }
-
-    auto *dispatch = new ZQServerDispatch(fd, appId);
-    dispatch->setPendingBytes(rest);
+    // The hello is read on the connection's own thread.
+    auto *dispatch = new ZQServerDispatch(fd, QString());
+    dispatch->setHelloHandler([this](ZQServerDispatch *d) { return registerConnection(d); });
     dispatch->setEndHandler([this](ZQServerDispatch *d) { connectionEnded(d); });
-    qCDebug(lcZqIpc) << "receiveMsg ....3";
     {
         QMutexLocker locker(&m_listMutex);
         m_live.append(dispatch);
     }
-    ZQSendMsgQueue *queue = ZQSendMsgQueue::getInstence();
-    {
-        // Under the route lock no routed text can reach the new connection
-        // before its "succeful", and it is reachable once the client has it.
-        QMutexLocker routeLocker(&queue->routeLock());
-        ZQServerDispatch *old = queue->getClinetSocketByAppid(appId);
-        if (old)
-            qCDebug(lcZqIpc) << "bus hub: identifier" << appId << "reconnected; the new connection replaces the old";
-        queue->insertClientSocket(appId, dispatch);
-        qCDebug(lcZqIpc) << "receiveMsg ....4";
-        dispatch->sendBytes(ZQWire::replyBytes(QLatin1String(ZQWire::kHelloReply)));
-    }
     dispatch->start();
     qCDebug(lcZqIpc) << "receiveMsg ....5";
+}
+
+bool ZQTcpServer::registerConnection(ZQServerDispatch *dispatch)
+{
+    const QString appId = dispatch->appId();
+    qCDebug(lcZqIpc) << "receiveMsg ....2" << appId;
+    if (appId.isEmpty() || reservedIds().contains(appId) || appId.contains(QLatin1String(ZQWire::kMarker))) {
+        qCWarning(lcZqIpc) << "bus hub: refused the identifier" << appId;
+        return false;
+    }
+    qCDebug(lcZqIpc) << "receiveMsg ....3";
+    ZQSendMsgQueue *queue = ZQSendMsgQueue::getInstence();
+    // Under the route lock no routed text can reach the new connection
+    // before its "succeful", and it is reachable once the client has that.
+    QMutexLocker routeLocker(&queue->routeLock());
+    if (queue->getClinetSocketByAppid(appId))
+        qCDebug(lcZqIpc) << "bus hub: identifier" << appId << "reconnected; the new connection replaces the old";
+    queue->insertClientSocket(appId, dispatch);
+    qCDebug(lcZqIpc) << "receiveMsg ....4";
+    dispatch->sendBytes(ZQWire::replyBytes(QLatin1String(ZQWire::kHelloReply)));
+    return true;
 }
 
 void ZQTcpServer::connectionEnded(ZQServerDispatch *dispatch)

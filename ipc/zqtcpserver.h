@@ -29,9 +29,6 @@ public:
     // The port actually listened on, or -1.
     int serverPort() const { return m_port; }
 
-    // How long a new connection may take to deliver its hello frame.
-    static constexpr int kHelloTimeoutMs = 2000;
-
 public slots:
     // The accept loop; runs until stopServer().
     void receiveMsg();
@@ -40,6 +37,7 @@ public slots:
 
 private:
     void acceptOne();
+    bool registerConnection(ZQServerDispatch *dispatch);
     void connectionEnded(ZQServerDispatch *dispatch);
     void reapFinished();
     void freeDispatch(ZQServerDispatch *dispatch);

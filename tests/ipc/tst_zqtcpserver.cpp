@@ -31,6 +31,8 @@ private slots:
     void badLengthClosesOnlyThatConnection();
     void helloIsRequired_data();
     void helloIsRequired();
+    void silentConnectionHoldsUpNobody();
+    void endedConnectionsAreFreed();
     void stalledReaderDoesNotFreezeBus();
     void reconnectWhileOldConnectionIsOpen();
     void hubSurvivesWritesToResetPeer();
@@ -300,6 +302,49 @@ void TstZQTcpServer::helloIsRequired()
     }
     // The hub goes on accepting.
     RawPeer p;
+    QVERIFY(p.join(m_port, bustest::uniqueId("AFTER")));
+    QVERIFY(p.sync());
+}
+
+void TstZQTcpServer::silentConnectionHoldsUpNobody()
+{
+    // Connections that never say hello while others come and go.
+    std::vector<int> silent;
+    for (int i = 0; i < 5; ++i)
+        silent.push_back(bustest::connectTo(m_port));
+    bustest::ScopeExit closer([&] {
+        for (int fd : silent)
+            ::close(fd);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 5; ++i) {
+        RawPeer p;
+        QVERIFY(p.join(m_port, bustest::uniqueId("BUSY")));
+        QVERIFY(p.sync());
+    }
+    // Each silent one would cost seconds if the hello were awaited in turn.
+    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString("took %1 ms").arg(clock.elapsed())));
+}
+
+namespace {
+int threadCount()
+{
+    return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+}
+} // namespace
+
+void TstZQTcpServer::endedConnectionsAreFreed()
+{
+    // The server thread never runs an event loop: ended connections must
+    // still be cleaned up and their threads freed.
+    const int before = threadCount();
+    for (int i = 0; i < 60; ++i) {
+        RawPeer p;
+        QVERIFY(p.join(m_port, bustest::uniqueId("SHORT")));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(threadCount() <= before + 2, 5000);
+    RawPeer p;   // and the hub still serves
     QVERIFY(p.join(m_port, bustest::uniqueId("AFTER")));
     QVERIFY(p.sync());
 }
