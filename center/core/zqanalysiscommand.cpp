@@ -4,6 +4,11 @@
 
 #include <QDebug>
 #include <QJsonArray>
+#include <QLoggingCategory>
+
+// Every analysis writes a debug line; under its own category it can be turned
+// off (QT_LOGGING_RULES="vela.tables.debug=false") before it is formatted.
+Q_LOGGING_CATEGORY(lcTables, "vela.tables")
 
 namespace {
 
@@ -177,7 +182,7 @@ bool ZQAnalysisCommand::findSpacialCmd(QByteArray key) const
 QJsonObject ZQAnalysisCommand::analysis(QByteArray key, QByteArray frame) const
 {
     const QJsonObject result = analyse(key, frame);
-    qDebug() << "analysis" << key.toHex(' ') << frame.toHex(' ') << result;
+    qCDebug(lcTables) << "analysis" << key.toHex(' ') << frame.toHex(' ') << result;
     return result;
 }
 
