@@ -37,6 +37,10 @@ ZQMessageManager::ZQMessageManager(QObject *parent)
     m_reader = new ZQSerialRead(this);
     m_baudTimer = new QTimer(this);
     m_versionTimer = new QTimer(this);
+    // The waits are part of the handshake's timing; a coarse timer may end
+    // them 5 % early.
+    m_baudTimer->setTimerType(Qt::PreciseTimer);
+    m_versionTimer->setTimerType(Qt::PreciseTimer);
     connect(m_baudTimer, &QTimer::timeout, this, &ZQMessageManager::slotTimerBaudRate);
     connect(m_versionTimer, &QTimer::timeout, this, &ZQMessageManager::slotTimerVersion);
     readSettings();
@@ -316,7 +320,8 @@ void ZQMessageManager::slotPortError(QSerialPort::SerialPortError error)
     auto *port = qobject_cast<QSerialPort *>(sender());
     if (!port || error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
         return;
-    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) {
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError
+        && error != QSerialPort::WriteError) {
         qDebug() << "serial port" << port->portName() << "error" << error << port->errorString();
         return;
     }
