@@ -15,9 +15,6 @@ ZQIPC::~ZQIPC()
     closeServer();
     delete m_client;
     delete m_clientThread;
-    delete m_server;
-    delete m_serverThread;
-    delete m_sendThread;
 }
 
 bool ZQIPC::createTcpServer(int port)
@@ -113,6 +110,13 @@ void ZQIPC::closeServer()
         m_serverThread->quit();
         m_serverThread->wait();
     }
+    // A closed hub is gone for good; createTcpServer may start a new one.
+    delete m_sendThread;
+    m_sendThread = nullptr;
+    delete m_server;
+    m_server = nullptr;
+    delete m_serverThread;
+    m_serverThread = nullptr;
 }
 
 int ZQIPC::serverPort() const

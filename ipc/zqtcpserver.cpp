@@ -197,12 +197,11 @@ void ZQTcpServer::stopServer()
         QMutexLocker locker(&m_listMutex);
         live = m_live;
     }
-    for (ZQServerDispatch *d : live) {
-        queue->removeSocketIf(d->appId(), d);
+    for (ZQServerDispatch *d : live)
         d->stopRun();
-    }
     // Every read loop ends now (its socket is shut down, a blocked put into a
-    // full queue gives up) and moves its dispatcher to the finished list.
+    // full queue gives up), takes itself out of the connection table and
+    // moves to the finished list.
     for (ZQServerDispatch *d : live)
         d->wait();
     reapFinished();

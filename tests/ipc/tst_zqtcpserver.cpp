@@ -38,6 +38,7 @@ private slots:
     void hubSurvivesWritesToResetPeer();
     void secondHubOnTakenPortExits();
     void closeServerEndsBlockedConnections();
+    void restartOnTheSamePort();
 
 private:
     std::unique_ptr<ZQIPC> m_hub;
@@ -476,6 +477,28 @@ void TstZQTcpServer::closeServerEndsBlockedConnections()
     m_hub->closeServer();
     QVERIFY2(clock.elapsed() < 5000, "closeServer hung on blocked connections");
     QVERIFY(quiet.waitClosed(3000));
+}
+
+void TstZQTcpServer::restartOnTheSamePort()
+{
+    // Connections closed by the hub linger in TIME_WAIT on its port; a
+    // restarted hub must still bind it (a failed bind would end this process).
+    {
+        RawPeer a, b;
+        QVERIFY(a.join(m_port, bustest::uniqueId("OLD_A")));
+        QVERIFY(b.join(m_port, bustest::uniqueId("OLD_B")));
+        QVERIFY(a.direct(b.id(), "before"));
+        QVERIFY(a.sync());
+        m_hub->closeServer();
+        QVERIFY(a.waitClosed(3000));
+        QVERIFY(b.waitClosed(3000));
+    }
+    QCOMPARE(m_hub->serverPort(), -1);
+    QVERIFY(m_hub->createTcpServer(m_port));
+    QCOMPARE(m_hub->serverPort(), m_port);
+    RawPeer c;
+    QVERIFY(c.join(m_port, bustest::uniqueId("NEW")));
+    QVERIFY(c.sync());
 }
 
 QTEST_GUILESS_MAIN(TstZQTcpServer)
