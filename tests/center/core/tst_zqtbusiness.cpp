@@ -69,6 +69,16 @@ private slots:
     void keySearchOnShortFrames();
 
 private:
+    // The content as a file of the temporary folder, named after the data row.
+    QString writeTable(const char* prefix, const QByteArray& content)
+    {
+        const QString path = m_dir.filePath(QString("%1-%2.xml").arg(prefix, QTest::currentDataTag()).replace(' ', '-'));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+            return QString();
+        return path;
+    }
+
     QTemporaryDir m_dir;
 };
 
@@ -118,12 +128,8 @@ void TestTbusiness::brokenTableWarnsOnce()
     QFETCH(QByteArray, content);
     QFETCH(QString, reason);
 
-    const QString path = m_dir.filePath(QString("broken-%1.xml").arg(QTest::currentDataTag()).replace(' ', '-'));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-    file.close();
-
+    const QString path = writeTable("broken", content);
+    QVERIFY(!path.isEmpty());
     DvScreen screen;
     ZQTbusiness module(&screen, nullptr);
     module.setConfigPath(path);
@@ -151,12 +157,8 @@ void TestTbusiness::goodTableLoads()
 {
     QFETCH(QByteArray, content);
 
-    const QString path = m_dir.filePath(QString("good-%1.xml").arg(QTest::currentDataTag()).replace(' ', '-'));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-    file.close();
-
+    const QString path = writeTable("good", content);
+    QVERIFY(!path.isEmpty());
     DvScreen screen;
     ZQTbusiness module(&screen, nullptr);
     module.setConfigPath(path);
