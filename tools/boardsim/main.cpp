@@ -144,10 +144,6 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "boardsim: %s\n", qPrintable(error));
         return 1;
     }
-    // First line, for scripts and tests to pick up.
-    std::printf("%s %s\n", line.isPty() ? "PTY" : "DEVICE", qPrintable(line.path()));
-    std::fflush(stdout);
-
     if (parser.isSet(pathFileOpt)) {
         QSaveFile f(parser.value(pathFileOpt));
         if (f.open(QIODevice::WriteOnly)) {
@@ -161,6 +157,11 @@ int main(int argc, char **argv)
         if (!QFile::link(line.path(), link))
             std::fprintf(stderr, "boardsim: cannot create link %s\n", qPrintable(link));
     }
+
+    // First line, for scripts and tests to pick up; the path file and the
+    // link are in place by then.
+    std::printf("%s %s\n", line.isPty() ? "PTY" : "DEVICE", qPrintable(line.path()));
+    std::fflush(stdout);
 
     if (::pipe(signalPipe) == 0) {
         std::signal(SIGINT, onSignal);
