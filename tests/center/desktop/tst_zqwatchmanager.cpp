@@ -91,14 +91,14 @@ void TestZQWatchManager::bursts()
             last = QDateTime::currentMSecsSinceEpoch();
     }
     // Long enough for any stray or repeated start to show up.
-    QTest::qWait(900);
+    QTest::qWait(1200);
     const QList<qint64> s = starts();
     QCOMPARE(s.size(), expectedStarts);
     if (expectedStarts == 0)
         return;
     // The last start follows the last request of its burst by the delay, not earlier.
     const qint64 delay = s.last() - last;
-    QVERIFY2(delay >= 190 && delay < 700, qPrintable(QStringLiteral("started %1 ms after the last request").arg(delay)));
+    QVERIFY2(delay >= 190 && delay < 1000, qPrintable(QStringLiteral("started %1 ms after the last request").arg(delay)));
 }
 
 void TestZQWatchManager::missingKeyboardReturnsToIdle()
