@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QLoggingCategory>
 
 // Every analysis writes a debug line; under its own category it can be turned
@@ -182,7 +183,8 @@ bool ZQAnalysisCommand::findSpacialCmd(QByteArray key) const
 QJsonObject ZQAnalysisCommand::analysis(QByteArray key, QByteArray frame) const
 {
     const QJsonObject result = analyse(key, frame);
-    qCDebug(lcTables) << "analysis" << key.toHex(' ') << frame.toHex(' ') << result;
+    qCDebug(lcTables).noquote() << "analysis" << key.toHex(' ').toUpper() << "|" << frame.toHex(' ').toUpper()
+                                 << "|" << QJsonDocument(result).toJson(QJsonDocument::Compact);
     return result;
 }
 
