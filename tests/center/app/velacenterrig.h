@@ -1,0 +1,90 @@
+#ifndef VELACENTERRIG_H
+#define VELACENTERRIG_H
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+
+class ZQIPC;
+
+// One velacenter installed in a temporary folder, the mainboard simulator on
+// a pseudo-terminal as its board, and a bus client of the test that hears
+// what the centre publishes. Used by the end-to-end tests and the benchmark.
+class VelaCenterRig : public QObject
+{
+    Q_OBJECT
+public:
+    struct Options
+    {
+        QString boardMode = QStringLiteral("v2"); // v1, v2, silent
+        QString extraIni;                         // more version.ini text (e.g. a [Log] group)
+        QStringList args;
+        bool waitForLink = true;
+        bool quietCentre = false; // drop the centre's output instead of keeping it
+    };
+
+    static const QByteArray kStartupFrame4;
+    static const char *const kClientId;
+
+    VelaCenterRig();
+    ~VelaCenterRig() override;
+
+    // False with error() set when a piece did not come up.
+    bool start(const Options &options);
+    QString error() const;
+
+    // The link is up once the last start-up frame of the local operator
+    // reached the board; by then the centre's own bus client is connected.
+    bool waitForLink(int timeoutMs);
+
+    // Board side.
+    void boardSend(const QString &line);
+    QList<QByteArray> boardReceived() const;
+    bool waitBoardReceived(const QByteArray &frame, int timeoutMs, int fromIndex = 0);
+    int boardReceivedCount() const;
+
+    // Bus side: texts that the centre published, in arrival order.
+    QStringList busMessages() const;
+    bool waitBusMessage(const std::function<bool(const QJsonObject &)> &match, int timeoutMs,
+                        QJsonObject *found = nullptr, int fromIndex = 0);
+    int busSend(const QString &target, const QString &text);
+    int sendToCentre(const QJsonObject &message);
+
+    QProcess &centre();
+    QString centreOutput();
+    QString folder() const;
+    QString tempFolder() const;
+    QString logDir() const;
+    // Runs another copy of the installed program with the same environment.
+    int runSecondCopy(const QStringList &args, QString *output, int timeoutMs);
+
+    // Base64 of an EVENT_ANY payload and the frame it stands for.
+    static QJsonObject eventAny(const QByteArray &payload, const QString &to);
+    static QByteArray frameOf(const QByteArray &payload);
+
+private:
+    bool startBoard(const QString &mode);
+    bool startCentre(const Options &options);
+    bool connectBus(int timeoutMs);
+    void readBoard();
+    QProcessEnvironment centreEnvironment() const;
+
+    QTemporaryDir m_dir;
+    QProcess m_board;
+    QProcess m_centre;
+    QString m_pty;
+    QByteArray m_boardPartial;
+    QList<QByteArray> m_boardRx;
+    QByteArray m_centreOutput;
+    ZQIPC *m_bus = nullptr;
+    QStringList m_busMessages;
+    QString m_error;
+};
+
+#endif // VELACENTERRIG_H
