@@ -22,9 +22,20 @@ constexpr int kBatchBytes = 64 * 1024;
 int outboxBytes(const ZQSendMsgThread::Outbox &outbox)
 {
     int n = 0;
-    for (const QByteArray &b : outbox)
-        n = qMax(n, b.size());
+    for (const auto &entry : outbox)
+        n = qMax(n, entry.second.size());
     return n;
+}
+
+void post(ZQSendMsgThread::Outbox &outbox, ZQServerDispatch *to, const QByteArray &bytes)
+{
+    for (auto &entry : outbox) {
+        if (entry.first == to) {
+            entry.second.append(bytes);
+            return;
+        }
+    }
+    outbox.emplace_back(to, bytes);   // shares the bytes, no copy yet
 }
 } // namespace
 
@@ -47,8 +58,8 @@ void ZQSendMsgThread::run()
 
 void ZQSendMsgThread::flush(Outbox &outbox)
 {
-    for (auto it = outbox.begin(); it != outbox.end(); ++it)
-        it.key()->sendBytes(it.value());
+    for (const auto &entry : outbox)
+        entry.first->sendBytes(entry.second);
     outbox.clear();
 }
 
@@ -89,7 +100,7 @@ void ZQSendMsgThread::routeText(const QString &text, Outbox &outbox)
         const QList<ZQServerDispatch *> all = queue->getAllClients();
         for (ZQServerDispatch *to : all) {
             if (to != from)
-                outbox[to].append(bytes);
+                post(outbox, to, bytes);
         }
         return;
     }
@@ -99,7 +110,7 @@ void ZQSendMsgThread::routeText(const QString &text, Outbox &outbox)
         if (ZQServerDispatch *to = queue->getClinetSocketByAppid(r.first)) {
             if (trace)
                 qCDebug(lcZqIpc) << "ZQSendMsgThread ....6...2";
-            outbox[to].append(bytes);
+            post(outbox, to, bytes);
         }
         return;
     }
@@ -113,7 +124,7 @@ void ZQSendMsgThread::routeText(const QString &text, Outbox &outbox)
         if (ZQServerDispatch *to = queue->getClinetSocketByAppid(id)) {
             if (trace)
                 qCDebug(lcZqIpc) << "sendmesg thread ....3";
-            outbox[to].append(bytes);
+            post(outbox, to, bytes);
         }
     }
 }

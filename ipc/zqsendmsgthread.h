@@ -2,10 +2,11 @@
 #define ZQSENDMSGTHREAD_H
 
 #include <QByteArray>
-#include <QHash>
 #include <QThread>
 
 #include <atomic>
+#include <utility>
+#include <vector>
 
 class ZQServerDispatch;
 
@@ -22,8 +23,9 @@ public:
     // is waiting on an empty queue so it can see the flag.
     void stoprun(bool);
 
-    // Bytes routed to each connection and not yet written.
-    using Outbox = QHash<ZQServerDispatch *, QByteArray>;
+    // Bytes routed to each connection and not yet written, connections in the
+    // order they were first routed to.
+    using Outbox = std::vector<std::pair<ZQServerDispatch *, QByteArray>>;
     // Routes one frame text: records a subscription change, or appends the
     // message (with its NUL) to the outbox of every connection it goes to.
     // Must be called with the queue's route lock held, until the outbox is

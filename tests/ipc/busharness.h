@@ -117,8 +117,10 @@ public:
     bool broadcast(const QString &message) { return sendText("ZQ&&ALLZ&&Q" + m_id + "Z&&Q" + message); }
 
     // Sends a token to itself and reads until it comes back: every frame this
-    // peer sent before has then been routed and written. Other messages read
-    // meanwhile are kept in the inbox.
+    // peer sent before has then been routed, and everything routed to this
+    // peer before the token has arrived. Other messages read meanwhile are
+    // kept in the inbox. (Texts for other peers may be written a moment
+    // later: the router writes a batch connection by connection.)
     bool sync(int timeoutMs = 5000)
     {
         const QByteArray token = "sync-" + QUuid::createUuid().toByteArray(QUuid::Id128);

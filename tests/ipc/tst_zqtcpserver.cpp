@@ -396,7 +396,9 @@ void TstZQTcpServer::reconnectWhileOldConnectionIsOpen()
     QVERIFY(other.join(m_port, bustest::uniqueId("OTHER")));
     QVERIFY(other.direct(id, "one"));
     QVERIFY(other.sync());
-    QCOMPARE(newer.inbox(), QStringList{"one"});
+    // The router may write other connections' shares of a batch a moment
+    // after the sync token: wait for the text rather than assume it is there.
+    QTRY_COMPARE(newer.inbox(), QStringList{"one"});
     QCOMPARE(older.inbox(), QStringList{});
     // The old connection can still send.
     QVERIFY(older.direct(other.id(), "from the old one"));
@@ -429,8 +431,7 @@ void TstZQTcpServer::hubSurvivesWritesToResetPeer()
         QVERIFY(pub.sync());
     }
     QVERIFY(pub.direct(witness.id(), "alive"));
-    QVERIFY(pub.sync());
-    QCOMPARE(witness.inbox(), QStringList{"alive"});
+    QTRY_COMPARE(witness.inbox(), QStringList{"alive"});
 }
 
 void TstZQTcpServer::secondHubOnTakenPortExits()
