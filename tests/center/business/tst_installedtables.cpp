@@ -223,10 +223,13 @@ void TestInstalledTables::fitThenAnalysis()
 
         const QJsonObject back = analyse(module, f);
         if (twin) {
+            // Read back as the same event, whose message fits to the same
+            // frame again (a table may accept several spellings of a value).
             QCOMPARE(back.value("eventid").toString(), event);
-            const QJsonValue sent = message.value("param").toArray().at(0).toObject().value("value");
-            const QJsonValue read = back.value("param").toArray().at(0).toObject().value("value");
-            QCOMPARE(read, fit->kind == "fixed" ? QJsonValue(1) : sent);
+            QCOMPARE(spaced(module.DealMessage(back)), spaced(f));
+            if (fit->kind == "oneValue" || fit->kind == "oneEnum")
+                QCOMPARE(back.value("param").toArray().at(0).toObject().value("value"),
+                         message.value("param").toArray().at(0).toObject().value("value"));
         } else {
             QVERIFY2(back.isEmpty() || back.value("eventid").toString() == event,
                      qPrintable(compact(back)));
