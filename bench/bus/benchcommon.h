@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <algorithm>
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -82,6 +84,17 @@ struct Tally {
 inline void printLine(const char *word, int64_t value)
 {
     std::printf("%s %lld\n", word, static_cast<long long>(value));
+    std::fflush(stdout);
+}
+
+// "latency <p50_ns> <p99_ns> <rounds> <lost> <wrong>"; sorts `rtt`.
+inline void printLatency(std::vector<int64_t> &rtt, int lost, int wrong)
+{
+    std::sort(rtt.begin(), rtt.end());
+    const int64_t p50 = rtt.empty() ? 0 : rtt[rtt.size() / 2];
+    const int64_t p99 = rtt.empty() ? 0 : rtt[std::min(rtt.size() - 1, rtt.size() * 99 / 100)];
+    std::printf("latency %lld %lld %d %d %d\n", static_cast<long long>(p50), static_cast<long long>(p99),
+                int(rtt.size()), lost, wrong);
     std::fflush(stdout);
 }
 

@@ -174,11 +174,7 @@ int mqttPing(int port, int rounds)
             lastProgress = nowNs();
         }
     }
-    std::sort(st.rtt.begin(), st.rtt.end());
-    const int64_t p50 = st.rtt.empty() ? 0 : st.rtt[st.rtt.size() / 2];
-    const int64_t p99 = st.rtt.empty() ? 0 : st.rtt[std::min(st.rtt.size() - 1, st.rtt.size() * 99 / 100)];
-    std::printf("latency %lld %lld %d %d %d\n", static_cast<long long>(p50), static_cast<long long>(p99),
-                int(st.rtt.size()), lost, st.wrong);
+    printLatency(st.rtt, lost, st.wrong);
     return 0;
 }
 

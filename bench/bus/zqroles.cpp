@@ -151,11 +151,7 @@ int zqPing(int port, int rounds)
     QCoreApplication::exec();
     bus.sentInfo(zqPonger(), QStringLiteral("quit"));
     bus.closeClient();
-    std::sort(rtt.begin(), rtt.end());
-    const int64_t p50 = rtt.empty() ? 0 : rtt[rtt.size() / 2];
-    const int64_t p99 = rtt.empty() ? 0 : rtt[std::min(rtt.size() - 1, rtt.size() * 99 / 100)];
-    std::printf("latency %lld %lld %d %d %d\n", static_cast<long long>(p50), static_cast<long long>(p99),
-                int(rtt.size()), lost, wrong);
+    printLatency(rtt, lost, wrong);
     return 0;
 }
 

@@ -89,6 +89,16 @@ int parseCommand(QCommandLineParser &p, const QStringList &args, int &port)
     return -1;
 }
 
+// Connects as --as to --host:--port; prints the error line when that fails.
+bool joinBus(ZQIPC &bus, const QCommandLineParser &p, int port)
+{
+    const QByteArray host = p.value("host").toLatin1();
+    if (bus.createTcpClient(p.value("as"), host.constData(), port))
+        return true;
+    fail(kUnreachable, QString("no bus hub at %1:%2").arg(p.value("host")).arg(port));
+    return false;
+}
+
 int sigPipe[2] = {-1, -1};
 void onSignal(int)
 {
@@ -157,10 +167,9 @@ int runSend(const QStringList &args)
         return fail(kUsage, "--as needs a non-empty identifier");
 
     const QString text = texts.isEmpty() ? readAllStdin() : texts.first();
-    const QByteArray host = p.value("host").toLatin1();
     ZQIPC bus;
-    if (!bus.createTcpClient(p.value("as"), host.constData(), port))
-        return fail(kUnreachable, QString("no bus hub at %1:%2").arg(p.value("host")).arg(port));
+    if (!joinBus(bus, p, port))
+        return kUnreachable;
 
     const QString target = p.isSet("all") ? QString(ZQWire::kTargetAll) : p.value("to");
     const int frameBytes = ZQWire::frameText(p.value("as"), target, text).toUtf8().size();
@@ -212,10 +221,9 @@ int runListen(const QStringList &args)
     if (self.isEmpty())
         return fail(kUsage, "--as needs a non-empty identifier");
 
-    const QByteArray host = p.value("host").toLatin1();
     ZQIPC bus;
-    if (!bus.createTcpClient(self, host.constData(), port))
-        return fail(kUnreachable, QString("no bus hub at %1:%2").arg(p.value("host")).arg(port));
+    if (!joinBus(bus, p, port))
+        return kUnreachable;
 
     // A text to ourselves behind the subscriptions tells when the hub has
     // recorded them: from then on the listener is ready.
