@@ -25,8 +25,6 @@ class TstZQWire : public QObject
 {
     Q_OBJECT
 private slots:
-    void frameText_data();
-    void frameText();
     void appendFrameLimits_data();
     void appendFrameLimits();
     void takeFramesAtEverySplit_data();
@@ -40,37 +38,6 @@ private slots:
     void takeReplies_data();
     void takeReplies();
 };
-
-void TstZQWire::frameText_data()
-{
-    QTest::addColumn<QString>("own");
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QByteArray>("wire");   // length field + payload
-
-    QTest::newRow("publish is 24 bytes") << "ID_APP_VELACENTER" << "" << "abc"
-                                         << framed("ID_APP_VELACENTERZ&&Qabc");
-    QTest::newRow("broadcast is 35 bytes") << "ID_APP_VELACENTER" << "ID_ALL" << "abc"
-                                           << framed("ZQ&&ALLZ&&QID_APP_VELACENTERZ&&Qabc");
-    QTest::newRow("directed") << "A" << "ID_APP_B" << "hi" << framed("ZQ&&GIVZ&&QID_APP_BZ&&Qhi");
-    QTest::newRow("raw has no identifier") << "A" << "ID_NULL" << "ZQ&&REGZ&&QX&&A"
-                                           << framed("ZQ&&REGZ&&QX&&A");
-    QTest::newRow("empty publish") << "A" << "" << "" << framed("AZ&&Q");
-    const QString chinese = QString::fromUtf8("{\"v\":\"白板笔\"}");
-    QTest::newRow("utf8 counted in bytes") << "A" << "" << chinese
-                                           << framed("AZ&&Q" + chinese.toUtf8());
-}
-
-void TstZQWire::frameText()
-{
-    QFETCH(QString, own);
-    QFETCH(QString, target);
-    QFETCH(QString, message);
-    QFETCH(QByteArray, wire);
-    QByteArray out;
-    QVERIFY(appendFrame(out, ZQWire::frameText(own, target, message).toUtf8()));
-    QCOMPARE(out, wire);
-}
 
 void TstZQWire::appendFrameLimits_data()
 {
