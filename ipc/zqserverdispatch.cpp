@@ -53,12 +53,15 @@ bool ZQServerDispatch::handleBytes(QByteArray &carry, const char *data, int size
     QList<QByteArray> payloads;
     const ZQWire::ParseStatus status = ZQWire::takeFrames(carry, data, size, payloads);
     ZQSendMsgQueue *queue = ZQSendMsgQueue::getInstence();
+    int index = 0;
     for (const QByteArray &payload : payloads) {
         const QString text = ZQWire::payloadText(payload);
         if (lcZqIpc().isDebugEnabled()) {
+            index += ZQWire::kLengthSize + payload.size();
             qCDebug(lcZqIpc) << "dispathc recv datalen.....2" << payload.size();
             qCDebug(lcZqIpc) << "dispathc recv.....3";
             qCDebug(lcZqIpc) << "dispathc recv.....4" << text;
+            qCDebug(lcZqIpc) << "dispathc dataindex.....5" << index;
         }
         if (!queue->putCommand(text, m_running))
             return false;
@@ -131,7 +134,6 @@ void ZQServerDispatch::run()
             break;
         qCDebug(lcZqIpc) << "dispathc recv.....1" << n;
         ok = handleBytes(carry, buffer, int(n));
-        qCDebug(lcZqIpc) << "dispathc dataindex.....5" << n;
     }
     if (m_running.load())
         stopRun();
