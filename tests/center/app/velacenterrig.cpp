@@ -88,7 +88,8 @@ QProcess &VelaCenterRig::centre()
 
 QString VelaCenterRig::centreOutput()
 {
-    m_centreOutput += m_centre.readAllStandardOutput();
+    if (m_centre.openMode() & QIODevice::ReadOnly)
+        m_centreOutput += m_centre.readAllStandardOutput();
     return QString::fromUtf8(m_centreOutput);
 }
 
