@@ -3,6 +3,7 @@
 
 #include "busharness.h"
 #include "zqipc.h"
+#include "zqsendmsgqueue.h"
 #include "zqserverdispatch.h"
 
 #include <QProcess>
@@ -472,7 +473,12 @@ void TstZQTcpServer::closeServerEndsBlockedConnections()
         flood.join();
         ::close(fd);
     });
-    QTest::qWait(1500);
+    // Back-pressure: ten texts wait, the publisher's reading thread waits
+    // for a free slot instead of queueing more.
+    ZQSendMsgQueue *queue = ZQSendMsgQueue::getInstence();
+    QTRY_COMPARE(queue->pendingCommands(), ZQSendMsgQueue::kSlots);
+    QTest::qWait(300);
+    QCOMPARE(queue->pendingCommands(), ZQSendMsgQueue::kSlots);
     QElapsedTimer clock;
     clock.start();
     m_hub->closeServer();
