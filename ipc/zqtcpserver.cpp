@@ -40,6 +40,10 @@ ZQTcpServer::~ZQTcpServer()
 
 bool ZQTcpServer::initServer(int port)
 {
+    if (port < 0 || port > 65535) {
+        qCWarning(lcZqIpc) << "bus hub: no such port" << port;
+        return false;
+    }
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         qCWarning(lcZqIpc) << "bus hub: socket failed:" << std::strerror(errno);

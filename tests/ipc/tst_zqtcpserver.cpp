@@ -501,7 +501,9 @@ void TstZQTcpServer::restartOnTheSamePort()
         QVERIFY(b.waitClosed(3000));
     }
     QCOMPARE(m_hub->serverPort(), -1);
+    QVERIFY(!m_hub->createTcpServer(70000));   // refused, not wrapped to another port
     QVERIFY(m_hub->createTcpServer(m_port));
+    QVERIFY(!m_hub->createTcpServer(0));       // one hub per facade
     QCOMPARE(m_hub->serverPort(), m_port);
     RawPeer c;
     QVERIFY(c.join(m_port, bustest::uniqueId("NEW")));
