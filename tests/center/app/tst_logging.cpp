@@ -51,6 +51,10 @@ void TestLogging::cleanupTestCase()
 
 void TestLogging::writeConfig(const QString &text)
 {
+    // A fresh file each time: QSettings keeps a parsed copy of a file that it
+    // cannot tell from a rewrite within the same millisecond and size.
+    static int n = 0;
+    m_config = m_dir.filePath(QStringLiteral("version-%1.ini").arg(++n));
     QFile file(m_config);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(text.toUtf8());
