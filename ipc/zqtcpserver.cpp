@@ -5,7 +5,6 @@
 #include "zqserverdispatch.h"
 #include "zqwire.h"
 
-#include <QElapsedTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
