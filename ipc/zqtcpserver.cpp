@@ -5,7 +5,6 @@
 #include "zqserverdispatch.h"
 #include "zqwire.h"
 
-
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
