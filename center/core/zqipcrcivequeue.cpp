@@ -1,8 +1,5 @@
 #include "zqipcrcivequeue.h"
 
-#include <QAtomicPointer>
-#include <QMutex>
-
 namespace {
 QMutex instanceMutex; // exists before main, so the first getInstence() is safe
 QAtomicPointer<ZQIpcRciveQueue> instance;
@@ -12,12 +9,7 @@ ZQIpcRciveQueue::ZQIpcRciveQueue() : m_queue(kCapacity) {}
 
 ZQIpcRciveQueue *ZQIpcRciveQueue::getInstence()
 {
-    if (ZQIpcRciveQueue *q = instance.loadAcquire())
-        return q;
-    QMutexLocker locker(&instanceMutex);
-    if (!instance.loadAcquire())
-        instance.storeRelease(new ZQIpcRciveQueue);
-    return instance.loadAcquire();
+    return zqSingleInstance(instance, instanceMutex);
 }
 
 bool ZQIpcRciveQueue::putMessage(const QString &message)

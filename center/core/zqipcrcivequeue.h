@@ -27,6 +27,8 @@ public:
     int count() const;
 
 private:
+    template <class T>
+    friend T *zqSingleInstance(QAtomicPointer<T> &, QMutex &);
     ZQIpcRciveQueue();
     Q_DISABLE_COPY(ZQIpcRciveQueue)
 

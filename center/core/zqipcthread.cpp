@@ -3,29 +3,17 @@
 #include "zqbusinessmanager.h"
 #include "zqipcrcivequeue.h"
 
-ZQIpcThread::ZQIpcThread(ZQBusinessManager *manager, QObject *parent)
-    : QThread(parent), m_manager(manager)
-{
-}
-
-void ZQIpcThread::stop()
-{
-    m_run.storeRelease(0);
-    ZQIpcRciveQueue::getInstence()->close();
-}
-
-void ZQIpcThread::run()
+bool ZQIpcThread::dealNext(ZQBusinessManager *manager)
 {
     ZQIpcRciveQueue *queue = ZQIpcRciveQueue::getInstence();
-    while (m_run.loadAcquire()) {
-        const QString message = queue->getMessage();
-        if (!m_run.loadAcquire())
-            break;
-        if (message.isEmpty()) {
-            if (queue->isClosed())
-                break;
-            continue;
-        }
-        m_manager->DealMessage(message);
-    }
+    const QString message = queue->getMessage();
+    if (message.isEmpty())
+        return !queue->isClosed();
+    manager->DealMessage(message);
+    return true;
+}
+
+void ZQIpcThread::closeQueue()
+{
+    ZQIpcRciveQueue::getInstence()->close();
 }

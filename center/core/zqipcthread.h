@@ -1,28 +1,18 @@
 #ifndef ZQIPCTHREAD_H
 #define ZQIPCTHREAD_H
 
-#include <QAtomicInt>
-#include <QThread>
-
-class ZQBusinessManager;
+#include "zqworkthread.h"
 
 // Drains the IPC receive queue into the business modules' message handling.
-class ZQIpcThread : public QThread
+class ZQIpcThread : public ZQWorkThread
 {
     Q_OBJECT
 public:
-    ZQIpcThread(ZQBusinessManager *manager, QObject *parent = nullptr);
-
-    // Ends the loop, releasing a get that is blocked on the empty queue; the
-    // queue stays closed afterwards. Join with wait().
-    void stop();
+    using ZQWorkThread::ZQWorkThread;
 
 protected:
-    void run() override;
-
-private:
-    ZQBusinessManager *m_manager;
-    QAtomicInt m_run{1};
+    bool dealNext(ZQBusinessManager *manager) override;
+    void closeQueue() override;
 };
 
 #endif // ZQIPCTHREAD_H

@@ -1,8 +1,5 @@
 #include "zqserialportrecivequeue.h"
 
-#include <QAtomicPointer>
-#include <QMutex>
-
 namespace {
 QMutex instanceMutex; // exists before main, so the first getInstence() is safe
 QAtomicPointer<ZQSerialPortReciveQueue> instance;
@@ -12,12 +9,7 @@ ZQSerialPortReciveQueue::ZQSerialPortReciveQueue() : m_queue(kCapacity) {}
 
 ZQSerialPortReciveQueue *ZQSerialPortReciveQueue::getInstence()
 {
-    if (ZQSerialPortReciveQueue *q = instance.loadAcquire())
-        return q;
-    QMutexLocker locker(&instanceMutex);
-    if (!instance.loadAcquire())
-        instance.storeRelease(new ZQSerialPortReciveQueue);
-    return instance.loadAcquire();
+    return zqSingleInstance(instance, instanceMutex);
 }
 
 bool ZQSerialPortReciveQueue::putCommand(const QByteArray &frame)

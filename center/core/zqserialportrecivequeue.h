@@ -25,6 +25,8 @@ public:
     int count() const;
 
 private:
+    template <class T>
+    friend T *zqSingleInstance(QAtomicPointer<T> &, QMutex &);
     ZQSerialPortReciveQueue();
     Q_DISABLE_COPY(ZQSerialPortReciveQueue)
 

@@ -1,28 +1,18 @@
 #ifndef ZQSERIALPORTTHREAD_H
 #define ZQSERIALPORTTHREAD_H
 
-#include <QAtomicInt>
-#include <QThread>
-
-class ZQBusinessManager;
+#include "zqworkthread.h"
 
 // Drains the serial receive queue into the business modules' frame handling.
-class ZQSerialPortThread : public QThread
+class ZQSerialPortThread : public ZQWorkThread
 {
     Q_OBJECT
 public:
-    ZQSerialPortThread(ZQBusinessManager *manager, QObject *parent = nullptr);
-
-    // Ends the loop, releasing a get that is blocked on the empty queue; the
-    // queue stays closed afterwards. Join with wait().
-    void stop();
+    using ZQWorkThread::ZQWorkThread;
 
 protected:
-    void run() override;
-
-private:
-    ZQBusinessManager *m_manager;
-    QAtomicInt m_run{1};
+    bool dealNext(ZQBusinessManager *manager) override;
+    void closeQueue() override;
 };
 
 #endif // ZQSERIALPORTTHREAD_H

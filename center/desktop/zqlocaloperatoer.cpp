@@ -420,30 +420,29 @@ void ZQLocalOperatoer::slotShowToolBox(int position, double x, double y)
     qDebug() << "toolbox" << position << x << y << m_toolBox->size();
 }
 
-void ZQLocalOperatoer::slotZoom(bool)
+void ZQLocalOperatoer::runToolAndHideBox(const QString &id)
 {
-    slotLocalOperation(QStringLiteral("ID_ZOOM"));
+    slotLocalOperation(id);
     if (m_toolBox)
         m_toolBox->hide();
+}
+
+void ZQLocalOperatoer::slotZoom(bool)
+{
+    runToolAndHideBox(QStringLiteral("ID_ZOOM"));
 }
 
 void ZQLocalOperatoer::slotClock(bool)
 {
-    slotLocalOperation(QStringLiteral("ID_CLOCK"));
-    if (m_toolBox)
-        m_toolBox->hide();
+    runToolAndHideBox(QStringLiteral("ID_CLOCK"));
 }
 
 void ZQLocalOperatoer::slotLite(bool)
 {
-    slotLocalOperation(QStringLiteral("ID_SPORT_LITE"));
-    if (m_toolBox)
-        m_toolBox->hide();
+    runToolAndHideBox(QStringLiteral("ID_SPORT_LITE"));
 }
 
 void ZQLocalOperatoer::slotCap(bool)
 {
-    slotLocalOperation(QStringLiteral("ID_SCREEN_CAPCHER"));
-    if (m_toolBox)
-        m_toolBox->hide();
+    runToolAndHideBox(QStringLiteral("ID_SCREEN_CAPCHER"));
 }

@@ -67,6 +67,7 @@ private:
     void runCalculator();
     void exitPPT();
     void closeTopWindowIfIdle();
+    void runToolAndHideBox(const QString &id);
     static bool programRuns(const QString &name);
 
     bool m_hasDisc = false;

@@ -26,8 +26,8 @@ private slots:
     void fifoOrder();
     void putBlocksWhileFull();
     void getBlocksUntilPut();
-    void closeReleasesBlockedGet();
-    void closeReleasesBlockedPut();
+    void closeReleasesBlockedWaiters_data();
+    void closeReleasesBlockedWaiters();
     void closeKeepsQueuedItems();
     void ipcQueueRoundTripsUtf8_data();
     void ipcQueueRoundTripsUtf8();
@@ -98,43 +98,28 @@ void TestBlockingQueue::getBlocksUntilPut()
     QCOMPARE(taken, QByteArray("frame"));
 }
 
-void TestBlockingQueue::closeReleasesBlockedGet()
+void TestBlockingQueue::closeReleasesBlockedWaiters_data()
 {
-    ZQBlockingQueue queue(10);
-    std::atomic<int> results{0};
-    std::atomic<int> falses{0};
-    auto getter = [&]() {
-        QByteArray item;
-        if (!queue.get(item))
-            ++falses;
-        ++results;
-    };
-    Runner a(getter), b(getter);
-    a.start();
-    b.start();
-    QVERIFY(!a.wait(200));
-    queue.close();
-    QVERIFY(a.wait(5000));
-    QVERIFY(b.wait(5000));
-    QCOMPARE(falses.load(), 2);
-    // Later gets return at once too.
-    QByteArray item;
-    QVERIFY(!queue.get(item));
-    QVERIFY(!queue.put("late"));
-    QCOMPARE(queue.count(), 0);
+    QTest::addColumn<bool>("putters"); // else getters
+    QTest::newRow("blocked gets on an empty queue") << false;
+    QTest::newRow("blocked puts on a full queue") << true;
 }
 
-void TestBlockingQueue::closeReleasesBlockedPut()
+void TestBlockingQueue::closeReleasesBlockedWaiters()
 {
+    QFETCH(bool, putters);
     ZQBlockingQueue queue(2);
-    QVERIFY(queue.put("1"));
-    QVERIFY(queue.put("2"));
+    if (putters) {
+        QVERIFY(queue.put("1"));
+        QVERIFY(queue.put("2"));
+    }
     std::atomic<int> refused{0};
-    auto putter = [&]() {
-        if (!queue.put("3"))
+    auto waiter = [&]() {
+        QByteArray item("3");
+        if (!(putters ? queue.put(item) : queue.get(item)))
             ++refused;
     };
-    Runner a(putter), b(putter);
+    Runner a(waiter), b(waiter);
     a.start();
     b.start();
     QVERIFY(!a.wait(200));
@@ -142,7 +127,13 @@ void TestBlockingQueue::closeReleasesBlockedPut()
     QVERIFY(a.wait(5000));
     QVERIFY(b.wait(5000));
     QCOMPARE(refused.load(), 2);
-    QCOMPARE(queue.count(), 2);
+    QCOMPARE(queue.count(), putters ? 2 : 0);
+    // Later calls return at once too.
+    QVERIFY(!queue.put("late"));
+    if (!putters) {
+        QByteArray item;
+        QVERIFY(!queue.get(item));
+    }
 }
 
 void TestBlockingQueue::closeKeepsQueuedItems()

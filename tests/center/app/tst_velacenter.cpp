@@ -84,6 +84,9 @@ private:
     // has had its chance to arrive too.
     bool flush(VelaCenterRig &rig, int *markerIndex = nullptr);
     bool startShared();
+    // A centre of the test's own; the shared one is stopped first.
+    bool startOwn(VelaCenterRig &rig, const VelaCenterRig::Options &options);
+    static VelaCenterRig::Options quiet();
     void releaseShared();
 
     VelaCenterRig *m_rig = nullptr;
@@ -108,6 +111,22 @@ void TestVelaCenter::releaseShared()
     // Only one centre can hold the bus port.
     delete m_rig;
     m_rig = nullptr;
+}
+
+bool TestVelaCenter::startOwn(VelaCenterRig &rig, const VelaCenterRig::Options &options)
+{
+    releaseShared();
+    if (rig.start(options))
+        return true;
+    qWarning() << rig.error();
+    return false;
+}
+
+VelaCenterRig::Options TestVelaCenter::quiet()
+{
+    VelaCenterRig::Options options;
+    options.quietCentre = true;
+    return options;
 }
 
 void TestVelaCenter::cleanupTestCase()
@@ -363,11 +382,8 @@ void TestVelaCenter::secondStartForwardsArguments()
 
 void TestVelaCenter::splitSerialCountsFromOne()
 {
-    releaseShared();
     VelaCenterRig rig;
-    VelaCenterRig::Options options;
-    options.quietCentre = true;
-    QVERIFY2(rig.start(options), qPrintable(rig.error()));
+    QVERIFY(startOwn(rig, quiet()));
     for (int n = 1; n <= 3; ++n) {
         const QByteArray bytes = payload(hex("E5") + char(n), 22);
         const int from = rig.boardReceivedCount();
@@ -393,13 +409,12 @@ void TestVelaCenter::startupFramesInOrder_data()
 
 void TestVelaCenter::startupFramesInOrder()
 {
-    releaseShared();
     QFETCH(QString, mode);
     QFETCH(QList<QByteArray>, expected);
     VelaCenterRig rig;
     VelaCenterRig::Options options;
     options.boardMode = mode;
-    QVERIFY2(rig.start(options), qPrintable(rig.error()));
+    QVERIFY(startOwn(rig, options));
     QCOMPARE(rig.boardReceived(), expected);
     const QString output = rig.centreOutput();
     // Link version 1 starts the board driver from its package folder.
@@ -410,12 +425,10 @@ void TestVelaCenter::startupFramesInOrder()
 
 void TestVelaCenter::discVersionSwitchesToVersion2()
 {
-    releaseShared();
     VelaCenterRig rig;
-    VelaCenterRig::Options options;
+    VelaCenterRig::Options options = quiet();
     options.boardMode = QStringLiteral("v1");
-    options.quietCentre = true;
-    QVERIFY2(rig.start(options), qPrintable(rig.error()));
+    QVERIFY(startOwn(rig, options));
     const QByteArray bytes = payload(hex("E6E6"), 22);
     const QByteArray frame = VelaCenterRig::frameOf(bytes);
     QCOMPARE(frame.size(), 33);
@@ -449,13 +462,11 @@ void TestVelaCenter::discVersionSwitchesToVersion2()
 
 void TestVelaCenter::nothingReachesBoardBeforeLink()
 {
-    releaseShared();
     VelaCenterRig rig;
-    VelaCenterRig::Options options;
+    VelaCenterRig::Options options = quiet();
     options.boardMode = QStringLiteral("silent");
     options.waitForLink = false;
-    options.quietCentre = true;
-    QVERIFY2(rig.start(options), qPrintable(rig.error()));
+    QVERIFY(startOwn(rig, options));
     const QByteArray early = hex("E7E7E7");
     QCOMPARE(rig.sendToCentre(VelaCenterRig::eventAny(early, QStringLiteral("ID_APP_VELACENTER"))), 0);
     // Wait for the centre's second attempt, then let the board answer.
@@ -492,7 +503,6 @@ void TestVelaCenter::loggingTable_data()
 
 void TestVelaCenter::loggingTable()
 {
-    releaseShared();
     QFETCH(QString, log);
     QFETCH(QString, needLogLine);
     QFETCH(QStringList, files);
@@ -506,7 +516,7 @@ void TestVelaCenter::loggingTable()
 
     VelaCenterRig::Options options;
     options.extraIni = log;
-    QVERIFY2(rig.start(options), qPrintable(rig.error()));
+    QVERIFY(startOwn(rig, options));
     QVERIFY(flush(rig));
 
     const bool loggerOn = needLogLine == QLatin1String("needLog 1");
@@ -541,11 +551,8 @@ void TestVelaCenter::loggingTable()
 
 void TestVelaCenter::boardLostAfterLinkUp()
 {
-    releaseShared();
     VelaCenterRig rig;
-    VelaCenterRig::Options options;
-    options.quietCentre = true;
-    QVERIFY2(rig.start(options), qPrintable(rig.error()));
+    QVERIFY(startOwn(rig, quiet()));
     // The board goes away: the pseudo-terminal closes under the centre.
     rig.boardSend(QStringLiteral("quit"));
     QTest::qWait(500);
@@ -559,9 +566,8 @@ void TestVelaCenter::boardLostAfterLinkUp()
 
 void TestVelaCenter::cleanStopOnSigterm()
 {
-    releaseShared();
     VelaCenterRig rig;
-    QVERIFY2(rig.start(VelaCenterRig::Options()), qPrintable(rig.error()));
+    QVERIFY(startOwn(rig, VelaCenterRig::Options()));
     QVERIFY(flush(rig));
     ::kill(pid_t(rig.centre().processId()), SIGTERM);
     // The stop keeps the hub up for ten seconds after the centre's client left.
