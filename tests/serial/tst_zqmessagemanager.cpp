@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <memory>
 #include <sys/resource.h>
 
 namespace {
@@ -62,6 +63,33 @@ int logged(const QString &text)
     for (const QString &l : qAsConst(g_log))
         n += l.contains(text);
     return n;
+}
+// A simulated board, version.ini pointing at it, and a manager watching it.
+struct Rig
+{
+    BoardSimProcess sim;
+    std::unique_ptr<ZQMessageManager> manager;
+    std::unique_ptr<QSignalSpy> up;
+    std::unique_ptr<QSignalSpy> failed;
+    std::unique_ptr<QSignalSpy> frames;
+
+    bool start(const QStringList &simArgs, QVariantMap ini = {})
+    {
+        if (!sim.start(simArgs))
+            return false;
+        ini.insert(QStringLiteral("PortName"), sim.path());
+        writeIni(ini);
+        manager = std::make_unique<ZQMessageManager>();
+        up = std::make_unique<QSignalSpy>(manager.get(), &ZQMessageManager::serialPortSucces);
+        failed = std::make_unique<QSignalSpy>(manager.get(), &ZQMessageManager::serialPortError);
+        frames = std::make_unique<QSignalSpy>(manager.get(), &ZQMessageManager::onReturnMessage);
+        return true;
+    }
+};
+
+QStringList board(const char *mode)
+{
+    return {QStringLiteral("--mode"), QLatin1String(mode)};
 }
 } // namespace
 
@@ -222,15 +250,13 @@ void TstZQMessageManager::handshake()
     QFETCH(QString, stopBits);
     QFETCH(QString, flow);
 
-    BoardSimProcess sim;
-    QVERIFY(sim.start(simArgs));
-    ini.insert(QStringLiteral("PortName"), sim.path());
-    writeIni(ini);
-
-    ZQMessageManager manager;
-    QSignalSpy up(&manager, &ZQMessageManager::serialPortSucces);
-    QSignalSpy failed(&manager, &ZQMessageManager::serialPortError);
-    QSignalSpy frames(&manager, &ZQMessageManager::onReturnMessage);
+    Rig rig;
+    QVERIFY(rig.start(simArgs, ini));
+    BoardSimProcess &sim = rig.sim;
+    ZQMessageManager &manager = *rig.manager;
+    QSignalSpy &up = *rig.up;
+    QSignalSpy &failed = *rig.failed;
+    QSignalSpy &frames = *rig.frames;
     manager.writeMsg(EarlyFrame); // no link yet: dropped
 
     QElapsedTimer clock;
@@ -283,12 +309,12 @@ void TstZQMessageManager::handshake()
 // waits, then serialPortError(); one more attempt after a new checkPort().
 void TstZQMessageManager::silentBoard()
 {
-    BoardSimProcess sim;
-    QVERIFY(sim.start({QStringLiteral("--mode"), QStringLiteral("silent")}));
-    writeIni({{QStringLiteral("PortName"), sim.path()}});
-    ZQMessageManager manager;
-    QSignalSpy up(&manager, &ZQMessageManager::serialPortSucces);
-    QSignalSpy failed(&manager, &ZQMessageManager::serialPortError);
+    Rig rig;
+    QVERIFY(rig.start(board("silent")));
+    BoardSimProcess &sim = rig.sim;
+    ZQMessageManager &manager = *rig.manager;
+    QSignalSpy &up = *rig.up;
+    QSignalSpy &failed = *rig.failed;
     QElapsedTimer clock;
     clock.start();
     manager.checkPort();
@@ -343,13 +369,13 @@ void TstZQMessageManager::noPort()
 // Once linked, a further checkPort() must not touch the port in use.
 void TstZQMessageManager::checkPortWhileLinked()
 {
-    BoardSimProcess sim;
-    QVERIFY(sim.start({QStringLiteral("--mode"), QStringLiteral("v2")}));
-    writeIni({{QStringLiteral("PortName"), sim.path()}});
-    ZQMessageManager manager;
-    QSignalSpy up(&manager, &ZQMessageManager::serialPortSucces);
-    QSignalSpy failed(&manager, &ZQMessageManager::serialPortError);
-    QSignalSpy frames(&manager, &ZQMessageManager::onReturnMessage);
+    Rig rig;
+    QVERIFY(rig.start(board("v2")));
+    BoardSimProcess &sim = rig.sim;
+    ZQMessageManager &manager = *rig.manager;
+    QSignalSpy &up = *rig.up;
+    QSignalSpy &failed = *rig.failed;
+    QSignalSpy &frames = *rig.frames;
     manager.checkPort();
     QTRY_COMPARE_WITH_TIMEOUT(up.count(), 1, 10000);
     manager.checkPort();
@@ -366,11 +392,11 @@ void TstZQMessageManager::checkPortWhileLinked()
 // the process stays quiet (no busy loop on the port's errors).
 void TstZQMessageManager::deviceVanishes()
 {
-    BoardSimProcess sim;
-    QVERIFY(sim.start({QStringLiteral("--mode"), QStringLiteral("v2")}));
-    writeIni({{QStringLiteral("PortName"), sim.path()}});
-    ZQMessageManager manager;
-    QSignalSpy up(&manager, &ZQMessageManager::serialPortSucces);
+    Rig rig;
+    QVERIFY(rig.start(board("v2")));
+    BoardSimProcess &sim = rig.sim;
+    ZQMessageManager &manager = *rig.manager;
+    QSignalSpy &up = *rig.up;
     manager.checkPort();
     QTRY_COMPARE_WITH_TIMEOUT(up.count(), 1, 10000);
     sim.stop();
@@ -391,11 +417,11 @@ void TstZQMessageManager::deviceVanishes()
 // wait for the heart answer: that is no link, and none is reported.
 void TstZQMessageManager::deviceVanishesBeforeLink()
 {
-    BoardSimProcess sim;
-    QVERIFY(sim.start({QStringLiteral("--mode"), QStringLiteral("v1")}));
-    writeIni({{QStringLiteral("PortName"), sim.path()}});
-    ZQMessageManager manager;
-    QSignalSpy up(&manager, &ZQMessageManager::serialPortSucces);
+    Rig rig;
+    QVERIFY(rig.start(board("v1")));
+    BoardSimProcess &sim = rig.sim;
+    ZQMessageManager &manager = *rig.manager;
+    QSignalSpy &up = *rig.up;
     manager.checkPort();
     QTRY_COMPARE_WITH_TIMEOUT(logged(QStringLiteral("0F 06 succeed")), 1, 5000);
     sim.stop();

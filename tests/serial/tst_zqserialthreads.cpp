@@ -51,6 +51,24 @@ struct ReaderLog
         return frames;
     }
 };
+// A reader on the slave side of a fresh pseudo-terminal, running.
+struct ReaderRig
+{
+    PtyPair pty;
+    QSerialPort port;
+    ZQSerialRead reader;
+    ReaderLog log;
+
+    bool start()
+    {
+        port.setPortName(pty.slavePath());
+        if (!pty.isValid() || !port.open(QIODevice::ReadWrite))
+            return false;
+        log.attach(&reader);
+        reader.setSerialPortPtr(&port);
+        return true;
+    }
+};
 } // namespace
 
 class TstZQSerialThreads : public QObject
@@ -84,18 +102,12 @@ void TstZQSerialThreads::readerDeliversOneFramePerPass()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QList<QByteArray>, frames);
-    PtyPair pty;
-    QVERIFY(pty.isValid());
-    QSerialPort port(pty.slavePath());
-    QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
-    ZQSerialRead reader;
-    ReaderLog log;
-    log.attach(&reader);
-    reader.setSerialPortPtr(&port);
-    pty.writeMaster(bytes);
-    QTRY_COMPARE_WITH_TIMEOUT(log.count(), frames.size(), 5000);
+    ReaderRig rig;
+    QVERIFY(rig.start());
+    rig.pty.writeMaster(bytes);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.log.count(), frames.size(), 5000);
     QTest::qWait(250);
-    const auto got = log.all();
+    const auto got = rig.log.all();
     QCOMPARE(got.size(), frames.size());
     for (int i = 0; i < got.size(); ++i) {
         QCOMPARE(got.at(i).second, frames.at(i));
@@ -110,39 +122,29 @@ void TstZQSerialThreads::readerDeliversOneFramePerPass()
 // its real end byte is there, and then whole.
 void TstZQSerialThreads::readerWaitsForSplitFrame()
 {
-    PtyPair pty;
-    QSerialPort port(pty.slavePath());
-    QVERIFY(port.open(QIODevice::ReadWrite));
-    ZQSerialRead reader;
-    ReaderLog log;
-    log.attach(&reader);
-    reader.setSerialPortPtr(&port);
+    ReaderRig rig;
+    QVERIFY(rig.start());
     const QByteArray frame = hex("7F 0B 99 A2 B3 C4 02 FF 33 CF 01 CF 02 CF");
-    pty.writeMaster(frame.left(12));
+    rig.pty.writeMaster(frame.left(12));
     QTest::qWait(400);
-    QCOMPARE(log.count(), 0);
-    pty.writeMaster(frame.mid(12));
-    QTRY_COMPARE_WITH_TIMEOUT(log.count(), 1, 3000);
-    QCOMPARE(log.all().at(0).second, frame);
+    QCOMPARE(rig.log.count(), 0);
+    rig.pty.writeMaster(frame.mid(12));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.log.count(), 1, 3000);
+    QCOMPARE(rig.log.all().at(0).second, frame);
 }
 
 // A long run of noise full of false start bytes does not stop later frames.
 void TstZQSerialThreads::readerSurvivesNoise()
 {
-    PtyPair pty;
-    QSerialPort port(pty.slavePath());
-    QVERIFY(port.open(QIODevice::ReadWrite));
-    ZQSerialRead reader;
-    ReaderLog log;
-    log.attach(&reader);
-    reader.setSerialPortPtr(&port);
+    ReaderRig rig;
+    QVERIFY(rig.start());
     QByteArray noise;
     for (int i = 0; i < 2000; ++i)
         noise.append(hex("7F 08 99 A2 B3 C4 02 FF 01 49 00"));
     const QByteArray good = numbered(1);
-    pty.writeMaster(noise + good);
-    QTRY_COMPARE_WITH_TIMEOUT(log.count(), 1, 5000);
-    QCOMPARE(log.all().at(0).second, good);
+    rig.pty.writeMaster(noise + good);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.log.count(), 1, 5000);
+    QCOMPARE(rig.log.all().at(0).second, good);
 }
 
 // Frames queued from another thread leave in queue order, at least 50 ms apart.
