@@ -76,6 +76,7 @@ private slots:
     void nothingReachesBoardBeforeLink();
     void loggingTable_data();
     void loggingTable();
+    void failedCheckWaitsForReCheck();
     void boardLostAfterLinkUp();
     void cleanStopOnSigterm();
 
@@ -551,6 +552,22 @@ void TestVelaCenter::loggingTable()
         QVERIFY(text.contains(QStringLiteral(" DEBUG: 串口适配成功 2\r\n")));
         QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d \\d\\d\\d DEBUG: ")).match(text).hasMatch());
     }
+}
+
+void TestVelaCenter::failedCheckWaitsForReCheck()
+{
+    VelaCenterRig rig;
+    VelaCenterRig::Options options;
+    options.portName = rig.folder() + QStringLiteral("/no-such-port");
+    options.waitForLink = false;
+    QVERIFY(startOwn(rig, options));
+    // Three failed opens, three seconds apart, then the hub waits 180 s.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.centreOutput().contains(QStringLiteral("next check in 180 s")), 20000);
+    const int attempts = rig.centreOutput().count(QStringLiteral("check port"));
+    QTest::qWait(4000);
+    QCOMPARE(rig.centreOutput().count(QStringLiteral("check port")), attempts);
+    QCOMPARE(rig.centre().state(), QProcess::Running);
+    QVERIFY(rig.boardReceived().isEmpty());
 }
 
 void TestVelaCenter::boardLostAfterLinkUp()

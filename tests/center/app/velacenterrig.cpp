@@ -153,7 +153,8 @@ bool VelaCenterRig::startCentre(const Options &options)
         m_error = QStringLiteral("cannot write version.ini");
         return false;
     }
-    ini.write(QStringLiteral("[COM]\nPortName=%1\n%2\n").arg(m_pty, options.extraIni).toUtf8());
+    const QString port = options.portName.isEmpty() ? m_pty : options.portName;
+    ini.write(QStringLiteral("[COM]\nPortName=%1\n%2\n").arg(port, options.extraIni).toUtf8());
     ini.close();
 
     if (options.quietCentre)

@@ -24,6 +24,7 @@ public:
     {
         QString boardMode = QStringLiteral("v2"); // v1, v2, silent
         QString extraIni;                         // more version.ini text (e.g. a [Log] group)
+        QString portName;                         // instead of the simulator's line
         QStringList args;
         bool waitForLink = true;
         bool quietCentre = false; // drop the centre's output instead of keeping it
