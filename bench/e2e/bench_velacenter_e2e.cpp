@@ -4,11 +4,11 @@
 // figures are latencies, not throughput.
 //
 // Usage: bench_velacenter_e2e [events per direction, default 300]
-// Needs the bus port 23334 free and an X display (or QT_QPA_PLATFORM=offscreen).
+// Needs the bus port 23334 free; velacenter needs an X display (or QT_QPA_PLATFORM=offscreen).
 
 #include "velacenterrig.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QRandomGenerator>
@@ -59,7 +59,7 @@ void print(const char *what, int n, const Figures &f)
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     const int events = argc > 1 ? std::max(1, atoi(argv[1])) : 300;
 

@@ -606,5 +606,5 @@ void TestVelaCenter::cleanStopOnSigterm()
     QVERIFY2(!output.contains(QStringLiteral("Destroyed while thread")), qPrintable(output.right(2000)));
 }
 
-QTEST_MAIN(TestVelaCenter)
+QTEST_GUILESS_MAIN(TestVelaCenter)
 #include "tst_velacenter.moc"
