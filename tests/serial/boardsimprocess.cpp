@@ -75,9 +75,19 @@ void BoardSimProcess::readOutput()
     }
 }
 
+// What the simulator printed may still sit in the pipe when the event loop
+// has not come round to it: the board prints a frame before it answers, so a
+// test that saw the answer must also see the frame.
+void BoardSimProcess::drain()
+{
+    while (m_process.state() == QProcess::Running && m_process.waitForReadyRead(0)) {
+    }
+    readOutput();
+}
+
 QList<BoardSimProcess::Received> BoardSimProcess::received()
 {
-    readOutput();
+    drain();
     return m_received;
 }
 
@@ -93,6 +103,6 @@ QList<BoardSimProcess::Received> BoardSimProcess::received(const QByteArray &fra
 
 QStringList BoardSimProcess::output()
 {
-    readOutput();
+    drain();
     return m_lines;
 }

@@ -43,6 +43,7 @@ public:
 
 private:
     void readOutput();
+    void drain();
 
     QProcess m_process;
     QString m_path;
