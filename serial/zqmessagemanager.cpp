@@ -55,8 +55,11 @@ ZQMessageManager::~ZQMessageManager()
     m_writer = nullptr;
     delete m_reader;
     m_reader = nullptr;
-    releaseNewestPort();
-    delete m_activePort;
+    // The active port, if any, is the newest one.
+    if (m_newestPort) {
+        disconnect(m_newestPort, nullptr, this, nullptr);
+        delete m_newestPort;
+    }
 }
 
 void ZQMessageManager::readSettings()

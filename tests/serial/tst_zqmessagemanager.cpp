@@ -131,7 +131,7 @@ void TstZQMessageManager::interfaceCast()
     IZQMessageManager *iface = qobject_cast<IZQMessageManager *>(object);
     QVERIFY(iface);
     QCOMPARE(iface->getObject(), object);
-    QVERIFY(object->inherits("IZQMessageManager") || object->qt_metacast("IZQMessageManager"));
+    QCOMPARE(object->qt_metacast("IZQMessageManager"), static_cast<void *>(iface));
 }
 
 void TstZQMessageManager::settingsMapping_data()
@@ -329,7 +329,7 @@ void TstZQMessageManager::silentBoard()
     const QList<double> gaps{4, 4, 5, 5, 6};
     for (int i = 1; i < tests.size(); ++i) {
         const double gap = tests.at(i).seconds - tests.at(i - 1).seconds;
-        QVERIFY2(gap > gaps.at(i - 1) - 0.1 && gap < gaps.at(i - 1) + 0.7,
+        QVERIFY2(gap > gaps.at(i - 1) - 0.3 && gap < gaps.at(i - 1) + 0.7,
                  qPrintable(QStringLiteral("attempt %1 after %2 s").arg(i + 1).arg(gap)));
     }
     QCOMPARE(sim.received(ZQMessageManager::HeartFrame).size(), 6);

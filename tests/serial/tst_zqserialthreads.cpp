@@ -7,6 +7,7 @@
 #include <QSerialPort>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -163,13 +164,19 @@ void TstZQSerialThreads::writerPacesInQueueOrder()
     producer.join();
     QTRY_COMPARE_WITH_TIMEOUT(pty.frameCount(), count, 5000);
     const auto got = pty.frames();
+    QList<qint64> gaps;
     for (int i = 0; i < count; ++i) {
         QCOMPARE(got.at(i).frame, numbered(i));
-        if (i > 0) {
-            const qint64 gap = got.at(i).ms - got.at(i - 1).ms;
-            QVERIFY2(gap >= ZQSerialWrite::PauseMs - 10, qPrintable(QStringLiteral("gap %1 ms").arg(gap)));
-        }
+        if (i > 0)
+            gaps << got.at(i).ms - got.at(i - 1).ms;
     }
+    // Measured where the frames arrive, so one late read may shorten a single
+    // gap; the span and the typical gap still show the pause.
+    const qint64 span = got.last().ms - got.first().ms;
+    QVERIFY2(span >= (count - 1) * ZQSerialWrite::PauseMs - 30, qPrintable(QStringLiteral("span %1 ms").arg(span)));
+    std::sort(gaps.begin(), gaps.end());
+    const qint64 median = gaps.at(gaps.size() / 2);
+    QVERIFY2(median >= ZQSerialWrite::PauseMs - 5, qPrintable(QStringLiteral("median gap %1 ms").arg(median)));
 }
 
 // 6000 frames fill the queue; the next caller waits until the writer has
