@@ -1,5 +1,4 @@
 #include "boardsimprocess.h"
-#include "zqmessagemanager.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -33,33 +32,10 @@ class TstBoardSim : public QObject
 {
     Q_OBJECT
 private slots:
-    void badArguments_data();
-    void badArguments();
     void pathFileAndLink();
     void scriptAndScenario();
     void printsWhatItReceives();
-    void answersAsTheChosenBoard_data();
-    void answersAsTheChosenBoard();
 };
-
-void TstBoardSim::badArguments_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::newRow("unknown mode") << QStringList{QStringLiteral("--mode"), QStringLiteral("v3")};
-    QTest::newRow("unknown scenario") << QStringList{QStringLiteral("--scenario"), QStringLiteral("no-such")};
-    QTest::newRow("missing script") << QStringList{QStringLiteral("--script"), QStringLiteral("/nonexistent/x")};
-    QTest::newRow("missing device") << QStringList{QStringLiteral("--device"), QStringLiteral("/dev/vela-none")};
-}
-
-void TstBoardSim::badArguments()
-{
-    QFETCH(QStringList, args);
-    QProcess p;
-    p.start(Program, args);
-    QVERIFY(p.waitForFinished(5000));
-    QVERIFY(p.exitCode() != 0);
-    QVERIFY(!p.readAllStandardOutput().startsWith("PTY "));
-}
 
 // The path is on the first line, in the --pty-file file and behind --link;
 // the link goes when the simulator ends with its input.
@@ -134,44 +110,6 @@ void TstBoardSim::printsWhatItReceives()
     QCOMPARE(r.baud, 57600);
     QCOMPARE(r.stopBits, QStringLiteral("2"));
     QVERIFY(sim.output().filter(QRegularExpression(QStringLiteral("\\] JUNK 00 13$"))).size() == 1);
-}
-
-void TstBoardSim::answersAsTheChosenBoard_data()
-{
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<int>("answerBaud");
-    QTest::addColumn<int>("lineBaud");
-    QTest::addColumn<QByteArray>("answer");
-    const QByteArray test = QByteArray::fromHex("7F0999A2B3C402FF014900CF");
-    const QByteArray heart = QByteArray::fromHex("7F0899A2B3C402FF0F08CF");
-    QTest::newRow("v2") << "v2" << 0 << 115200 << test + heart;
-    QTest::newRow("v1") << "v1" << 0 << 115200 << test;
-    QTest::newRow("v2-heart-only") << "v2-heart-only" << 0 << 115200 << heart;
-    QTest::newRow("silent") << "silent" << 0 << 115200 << QByteArray();
-    QTest::newRow("v2 at its rate") << "v2" << 19200 << 19200 << test + heart;
-    QTest::newRow("v2 at another rate") << "v2" << 19200 << 115200 << QByteArray();
-}
-
-// The answers a PC gets to the test and heart frames from each kind of board.
-void TstBoardSim::answersAsTheChosenBoard()
-{
-    QFETCH(QString, mode);
-    QFETCH(int, answerBaud);
-    QFETCH(int, lineBaud);
-    QFETCH(QByteArray, answer);
-    BoardSimProcess sim;
-    QVERIFY(sim.start({QStringLiteral("--mode"), mode, QStringLiteral("--baud"), QString::number(answerBaud)}));
-    QSerialPort port(sim.path());
-    QVERIFY(port.open(QIODevice::ReadWrite));
-    QVERIFY(port.setBaudRate(lineBaud));
-    port.write(ZQMessageManager::TestFrame);
-    QVERIFY(port.waitForBytesWritten(1000));
-    QTRY_COMPARE_WITH_TIMEOUT(sim.received(ZQMessageManager::TestFrame).size(), 1, 3000);
-    port.write(ZQMessageManager::HeartFrame);
-    QVERIFY(port.waitForBytesWritten(1000));
-    QTRY_COMPARE_WITH_TIMEOUT(sim.received(ZQMessageManager::HeartFrame).size(), 1, 3000);
-    QByteArray got = readLine(port, answer.size() + 1, 500);
-    QCOMPARE(got, answer);
 }
 
 QTEST_GUILESS_MAIN(TstBoardSim)
