@@ -46,7 +46,7 @@ void TestLogging::cleanup()
 
 void TestLogging::cleanupTestCase()
 {
-    QDir(Logging::logDir(m_app) + QStringLiteral("/..")).removeRecursively();
+    QDir(QDir::cleanPath(Logging::logDir(m_app) + QStringLiteral("/.."))).removeRecursively();
 }
 
 void TestLogging::writeConfig(const QString &text)
