@@ -43,4 +43,10 @@ function(vela_add_test name)
   if(T_BUS_PORT)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK bus_port_23334)
   endif()
+  if(VELA_SANITIZE)
+    # GL integration loads and unloads Mesa, whose leaks LeakSanitizer can no
+    # longer attribute; the widgets need no GL. D-Bus leaks are suppressed.
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT
+      "QT_XCB_GL_INTEGRATION=none;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/scripts/lsan.supp:print_suppressions=0")
+  endif()
 endfunction()
