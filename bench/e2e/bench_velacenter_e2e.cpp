@@ -4,7 +4,7 @@
 // figures are latencies, not throughput.
 //
 // Usage: bench_velacenter_e2e [events per direction, default 300]
-// Needs the bus port 23334 free; velacenter needs an X display (or QT_QPA_PLATFORM=offscreen).
+// Needs the bus port 23334 free; without an X display velacenter runs off screen.
 
 #include "velacenterrig.h"
 

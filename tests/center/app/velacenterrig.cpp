@@ -143,6 +143,10 @@ QProcessEnvironment VelaCenterRig::centreEnvironment() const
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // Own temporary folder: single-instance lock and log folder of this rig only.
     env.insert(QStringLiteral("TMPDIR"), tempFolder());
+    // Without an X display the centre's windows are drawn off screen, as in
+    // scripts/run.sh, instead of the program ending at start-up.
+    if (!env.contains(QStringLiteral("DISPLAY")) && !env.contains(QStringLiteral("QT_QPA_PLATFORM")))
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     return env;
 }
 
