@@ -7,7 +7,7 @@
 
 // Bus messages waiting for the IPC work thread, stored as UTF-8. At most
 // kCapacity wait; put and get block. Process-wide single instance.
-class ZQIpcRciveQueue
+class ZQIpcRciveQueue : private ZQBlockingQueue
 {
 public:
     static constexpr int kCapacity = 10;
@@ -20,19 +20,17 @@ public:
     // Blocks while the queue is empty; the empty text once closed and empty.
     QString getMessage();
 
-    // Releases every blocked put and get for good; queued messages can still
-    // be taken.
-    void close();
-    bool isClosed() const;
-    int count() const;
+    // close() releases every blocked put and get for good; what is queued can
+    // still be taken.
+    using ZQBlockingQueue::close;
+    using ZQBlockingQueue::isClosed;
+    using ZQBlockingQueue::count;
 
 private:
     template <class T>
     friend T *zqSingleInstance(QAtomicPointer<T> &, QMutex &);
     ZQIpcRciveQueue();
     Q_DISABLE_COPY(ZQIpcRciveQueue)
-
-    ZQBlockingQueue m_queue;
 };
 
 #endif // ZQIPCRCIVEQUEUE_H

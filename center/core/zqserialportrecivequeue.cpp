@@ -5,7 +5,7 @@ QMutex instanceMutex; // exists before main, so the first getInstence() is safe
 QAtomicPointer<ZQSerialPortReciveQueue> instance;
 } // namespace
 
-ZQSerialPortReciveQueue::ZQSerialPortReciveQueue() : m_queue(kCapacity) {}
+ZQSerialPortReciveQueue::ZQSerialPortReciveQueue() : ZQBlockingQueue(kCapacity) {}
 
 ZQSerialPortReciveQueue *ZQSerialPortReciveQueue::getInstence()
 {
@@ -14,27 +14,12 @@ ZQSerialPortReciveQueue *ZQSerialPortReciveQueue::getInstence()
 
 bool ZQSerialPortReciveQueue::putCommand(const QByteArray &frame)
 {
-    return m_queue.put(frame);
+    return put(frame);
 }
 
 QByteArray ZQSerialPortReciveQueue::getCommand()
 {
     QByteArray frame;
-    m_queue.get(frame);
+    get(frame);
     return frame;
-}
-
-void ZQSerialPortReciveQueue::close()
-{
-    m_queue.close();
-}
-
-bool ZQSerialPortReciveQueue::isClosed() const
-{
-    return m_queue.isClosed();
-}
-
-int ZQSerialPortReciveQueue::count() const
-{
-    return m_queue.count();
 }

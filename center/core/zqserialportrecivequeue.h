@@ -5,7 +5,7 @@
 
 // Board frames waiting for the serial work thread. At most kCapacity wait;
 // put and get block. Process-wide single instance.
-class ZQSerialPortReciveQueue
+class ZQSerialPortReciveQueue : private ZQBlockingQueue
 {
 public:
     static constexpr int kCapacity = 10;
@@ -18,19 +18,17 @@ public:
     // Blocks while the queue is empty; an empty frame once closed and empty.
     QByteArray getCommand();
 
-    // Releases every blocked put and get for good; queued frames can still be
-    // taken.
-    void close();
-    bool isClosed() const;
-    int count() const;
+    // close() releases every blocked put and get for good; what is queued can
+    // still be taken.
+    using ZQBlockingQueue::close;
+    using ZQBlockingQueue::isClosed;
+    using ZQBlockingQueue::count;
 
 private:
     template <class T>
     friend T *zqSingleInstance(QAtomicPointer<T> &, QMutex &);
     ZQSerialPortReciveQueue();
     Q_DISABLE_COPY(ZQSerialPortReciveQueue)
-
-    ZQBlockingQueue m_queue;
 };
 
 #endif // ZQSERIALPORTRECIVEQUEUE_H

@@ -1,6 +1,7 @@
 #include "messagedialog.h"
 #include "resolutioncontrol.h"
 #include "toolbox.h"
+#include "xvfbserver.h"
 #include "zqlocaloperatoer.h"
 
 #include <QApplication>
@@ -574,51 +575,17 @@ void TestLocalOperator::desktopKeys()
 
 // The keys the operator synthesises go to whatever window has the focus, so
 // the test gets an X server of its own rather than the shared one.
-static QProcess *startOwnXServer()
-{
-    for (int n = 160; n < 220; ++n) {
-        if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n))
-            || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
-            continue;
-        auto *xvfb = new QProcess;
-        xvfb->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        xvfb->start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(n), QStringLiteral("-screen"),
-                                             QStringLiteral("0"), QStringLiteral("1920x1080x24"),
-                                             QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        if (!xvfb->waitForStarted(5000)) {
-            delete xvfb;
-            return nullptr;
-        }
-        for (int i = 0; i < 100; ++i) {
-            if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n))) {
-                qputenv("DISPLAY", QStringLiteral(":%1").arg(n).toLatin1());
-                return xvfb;
-            }
-            if (xvfb->waitForFinished(50))
-                break; // lost the race for this number; try the next
-        }
-        delete xvfb;
-    }
-    return nullptr;
-}
-
 int main(int argc, char **argv)
 {
-    QProcess *xvfb = startOwnXServer();
-    if (!xvfb) {
-        fprintf(stderr, "could not start Xvfb\n");
+    XvfbServer xserver;
+    if (!xserver.start(1920, 1080)) {
+        fprintf(stderr, "could not start Xvfb: %s\n", qPrintable(xserver.errorText()));
         return 1;
     }
-    int result = 0;
-    {
-        QApplication app(argc, argv);
-        TestLocalOperator test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    xvfb->terminate();
-    xvfb->waitForFinished(5000);
-    delete xvfb;
-    return result;
+    qputenv("DISPLAY", xserver.display().toLatin1());
+    QApplication app(argc, argv);
+    TestLocalOperator test;
+    return QTest::qExec(&test, argc, argv);
 }
 
 #include "tst_localoperator.moc"
