@@ -1,5 +1,6 @@
 #include "zqmessagemanager.h"
 
+#include "zqboardframe.h"
 #include "zqserialread.h"
 #include "zqserialwrite.h"
 
@@ -27,9 +28,9 @@ int settingAsInt(const QSettings &settings, const char *key, const char *fallbac
 }
 } // namespace
 
-const QByteArray ZQMessageManager::TestFrame = QByteArray::fromHex("7F0899A2B3C402FF0149CF");
-const QByteArray ZQMessageManager::HeartFrame = QByteArray::fromHex("7F0999A2B3C402FF0F0802CF");
-const QByteArray ZQMessageManager::VersionAckFrame = QByteArray::fromHex("7F0999A2B3C402FF0F0801CF");
+const QByteArray ZQMessageManager::TestFrame = ZQBoardFrame::build({0x01, 0x49});
+const QByteArray ZQMessageManager::HeartFrame = ZQBoardFrame::build({0x0F, 0x08, 0x02});
+const QByteArray ZQMessageManager::VersionAckFrame = ZQBoardFrame::build({0x0F, 0x08, 0x01});
 
 ZQMessageManager::ZQMessageManager(QObject *parent)
     : QObject(parent)

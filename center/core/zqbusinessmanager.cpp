@@ -2,6 +2,7 @@
 
 #include "dvscreen.h"
 #include "izqbusiness.h"
+#include "zqboardframe.h"
 #include "zqfitcommand.h"
 #include "zqtbusinesssmsc.h"
 
@@ -140,9 +141,9 @@ QByteArray ZQBusinessManager::passThroughFrame(const QJsonObject& message)
         return QByteArray();
     const QByteArray payload =
         QByteArray::fromBase64(message.value(QStringLiteral("param")).toString().toLatin1());
-    const QByteArray frame = ZQFitCommand::buildFrame(payload);
+    const QByteArray frame = ZQBoardFrame::build(payload);
     if (frame.isEmpty())
         qWarning() << "EVENT_ANY payload of" << payload.size() << "bytes exceeds"
-                   << ZQFitCommand::kMaxCommandLength << "bytes, the most one frame holds; dropped";
+                   << ZQBoardFrame::MaxCommandLength << "bytes, the most one frame holds; dropped";
     return frame;
 }

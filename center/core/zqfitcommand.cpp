@@ -2,6 +2,7 @@
 
 #include "dvscreen.h"
 #include "zqanalysiscommand.h"
+#include "zqboardframe.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -55,19 +56,6 @@ ZQFitCommand::ZQFitCommand(DvScreen* screen, QObject* parent)
     : QObject(parent)
     , m_screen(screen)
 {
-}
-
-QByteArray ZQFitCommand::buildFrame(const QByteArray& command)
-{
-    if (command.size() > kMaxCommandLength)
-        return QByteArray();
-    QByteArray frame;
-    frame.reserve(command.size() + 9);
-    frame.append('\x7F').append('\0').append("\x99\xA2\xB3\xC4\x02\xFF", 6);
-    frame.append(command);
-    frame.append('\xCF');
-    frame[1] = static_cast<char>(frame.size() - 3);
-    return frame;
 }
 
 void ZQFitCommand::ReadXmlElement(QDomElement element)
@@ -159,7 +147,7 @@ QByteArray ZQFitCommand::fit(QJsonObject message) const
     const QByteArray command = fitCommand(message);
     if (command.isEmpty())
         return QByteArray();
-    const QByteArray frame = buildFrame(command);
+    const QByteArray frame = ZQBoardFrame::build(command);
     if (frame.isEmpty())
         qWarning() << "fit: command of" << message.value(QStringLiteral("eventid")).toString()
                    << "is" << command.size() << "bytes, too long for one frame; not sent";

@@ -37,13 +37,6 @@ public:
     // Command key of the event in the one-enumeration, fixed or one-value table.
     QByteArray getSpacialCmd(QString eventName) const;
 
-    // A complete board frame around command (the key and its parameters):
-    // 7F, length, 99 A2 B3 C4 02 FF, command, CF. Empty when the command is too
-    // long for the one-byte length (more than 249 bytes), so that no frame with
-    // a wrapped length ever reaches the board.
-    static QByteArray buildFrame(const QByteArray& command);
-    static const int kMaxCommandLength = 249;
-
 private:
     QByteArray fitCommand(const QJsonObject& message) const;
 

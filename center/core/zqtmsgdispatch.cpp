@@ -2,6 +2,7 @@
 
 #include "czqsharedkit.h"
 #include "izqmessagemanager.h"
+#include "zqboardframe.h"
 #include "zqbusinessmanager.h"
 #include "zqipc.h"
 #include "zqipcrcivequeue.h"
@@ -23,9 +24,6 @@ namespace {
 // Package folder of the board driver below its install path.
 const char kDriverPackage[] = "com.tavolix.veladriver";
 const char kDriverScript[] = "/files/Release/Linux/Own/board_driver.sh";
-
-const char kFrameHeader[] = "\x7F\x00\x99\xA2\xB3\xC4\x02\xFF";
-const char kEndByte = char(0xCF);
 
 int signedByte(const QByteArray &frame, int offset)
 {
@@ -199,34 +197,17 @@ QList<QByteArray> ZQTMsgDispatch::splitCommand(const QByteArray &command, int se
     const int count = (data.size() + kPartDataBytes - 1) / kPartDataBytes;
     for (int i = 0; i < count; ++i) {
         const QByteArray piece = data.mid(i * kPartDataBytes, kPartDataBytes);
-        QByteArray part;
-        part.reserve(piece.size() + 11);
-        part.append(char(0x7F));
-        part.append(char(piece.size() + 8));
-        part.append(char(0x99));
-        part.append(char(0xA3));
-        part.append(char(count));
-        part.append(char(i));
-        part.append(char(serial & 0xFF));
-        part.append(char(0xFF));
-        part.append(command.at(8));
-        part.append(command.at(9));
-        part.append(piece);
-        part.append(kEndByte);
-        frames.append(part);
+        frames.append(ZQBoardFrame::buildPart(count, i, serial, command.mid(8, 2), piece));
     }
     return frames;
 }
 
 QByteArray ZQTMsgDispatch::joinedFrame(char commandByte1, char commandByte2, const QByteArray &data)
 {
-    QByteArray frame(kFrameHeader, 8);
-    frame[1] = char(data.size() + 8);
-    frame.append(commandByte1);
-    frame.append(commandByte2);
-    frame.append(data);
-    frame.append(kEndByte);
-    return frame;
+    QByteArray command;
+    command.reserve(data.size() + 2);
+    command.append(commandByte1).append(commandByte2).append(data);
+    return ZQBoardFrame::buildUnchecked(command);
 }
 
 void ZQTMsgDispatch::slotSendCommand(QByteArray command)

@@ -6,6 +6,7 @@
 #include "messagedialog.h"
 #include "resolutioncontrol.h"
 #include "toolbox.h"
+#include "zqboardframe.h"
 #include "zqwatchmanager.h"
 
 #include <QCoreApplication>
@@ -40,15 +41,6 @@ QByteArray frameFromHex(const char *hex)
     return QByteArray::fromHex(hex);
 }
 
-// Frame with the PC-side header around the command bytes; L = length - 3.
-QByteArray boardFrame(const QByteArray &command)
-{
-    QByteArray frame = frameFromHex("7F0099A2B3C402FF");
-    frame.append(command);
-    frame.append(char(0xCF));
-    frame[1] = char(frame.size() - 3);
-    return frame;
-}
 
 } // namespace
 
@@ -122,9 +114,9 @@ bool ZQLocalOperatoer::isBusinessMonitors() const
 QByteArray ZQLocalOperatoer::startupFrame(int which)
 {
     switch (which) {
-    case 0: return frameFromHex("7F0899A2B3C402FF0F01CF");
-    case 1: return frameFromHex("7F0899A2B3C402FF0131CF");
-    case 3: return frameFromHex("7F0899A2B3C402FF018ACF");
+    case 0: return ZQBoardFrame::build({0x0F, 0x01});
+    case 1: return ZQBoardFrame::build({0x01, 0x31});
+    case 3: return ZQBoardFrame::build({0x01, 0x8A});
     default: return QByteArray();
     }
 }
@@ -155,22 +147,20 @@ QByteArray ZQLocalOperatoer::getVelaPyeInstallInfo() const
             found = CUntility::readApplicationPath(path, name, name + QStringLiteral(".exe"));
         command.append(char(found ? 1 : 0));
     }
-    return boardFrame(command);
+    return ZQBoardFrame::build(command);
 }
 
 QByteArray ZQLocalOperatoer::getVelaPyeInstallInfo2020() const
 {
-    QByteArray frame = frameFromHex("7F0099A2B3C402FFF320");
+    QByteArray command = frameFromHex("F320");
     for (const QString &name : m_appNames) {
         bool isUos = false;
         const QString dir =
             const_cast<ZQLocalOperatoer *>(this)->getIntallPath(m_appPaths.value(name), isUos);
         if (!dir.isEmpty())
-            frame.append(m_appNumbers.value(name, char(0)));
+            command.append(m_appNumbers.value(name, char(0)));
     }
-    frame.append(char(0xCF));
-    frame[1] = char((8 + m_appNames.size()) & 0xFF);
-    return frame;
+    return ZQBoardFrame::build(command);
 }
 
 QString ZQLocalOperatoer::getIntallPath(QString appPath, bool &isUos)
@@ -335,8 +325,8 @@ void ZQLocalOperatoer::slotLocalOperation(QString id)
     if (is({"ID_ITEM_WHITEBOARD", "ID_VELATOUCHPRO"})) {
         runWhiteboard();
     } else if (is({"ID_APP_EXIT"})) {
-        emit sigSendCommand(frameFromHex("7F0A99A2B3C402FFF21004FFCF"));
-        emit sigSendCommand(frameFromHex("7F0899A2B3C402FF1301CF"));
+        emit sigSendCommand(ZQBoardFrame::build({0xF2, 0x10, 0x04, 0xFF}));
+        emit sigSendCommand(ZQBoardFrame::build({0x13, 0x01}));
     } else if (is({"CHECK_VELA_APP"})) {
         emit sigSendCommand(getVelaPyeInstallInfo2020());
     } else if (is({"ID_ITEM_STROKE_CHALK", "VELAANNOTATION"})) {
@@ -344,9 +334,9 @@ void ZQLocalOperatoer::slotLocalOperation(QString id)
     } else if (is({"ID_ITEM_VISUALIZER", "ID_VELACAMERA"})) {
         runVisualizer();
     } else if (is({"DISC_HEART"})) {
-        emit sigSendCommand(frameFromHex("7F0999A2B3C402FF0F0601CF"));
+        emit sigSendCommand(ZQBoardFrame::build({0x0F, 0x06, 0x01}));
     } else if (is({"DISC_VERSION"})) {
-        emit sigSendCommand(frameFromHex("7F0999A2B3C402FF0F0801CF"));
+        emit sigSendCommand(ZQBoardFrame::build({0x0F, 0x08, 0x01}));
         emit sigVersionChange(2);
     } else if (is({"ID_TOOL_VELABRIDGE", "ID_VELABRIDGE"})) {
         runBridge();
@@ -355,7 +345,7 @@ void ZQLocalOperatoer::slotLocalOperation(QString id)
     } else if (is({"ID_ZQ_FILE_SAVE", "ID_ZQ_FILE_SAVEAS"})) {
         runAppByEventID(QStringLiteral("ID_SCREEN_CAPCHER"));
     } else if (is({"ID_SLIDE_NEW_TRANSPARENT", "ID_ITEM_STROKE_SMOOTH", "ID_NEW_ANNOTATE"})) {
-        emit sigSendCommand(frameFromHex("7F0A99A2B3C402FFF21003FFCF"));
+        emit sigSendCommand(ZQBoardFrame::build({0xF2, 0x10, 0x03, 0xFF}));
         runScreenAnnotation();
     } else if (is({"ID_UISTATE_DESKTOP_RETURN"})) {
         CWinCheckApp::instance()->DealDesktop();

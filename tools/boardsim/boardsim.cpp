@@ -1,6 +1,7 @@
 #include "boardsim.h"
 
 #include "boardscenario.h"
+#include "zqboardframe.h"
 #include "zqframescan.h"
 
 #include <QRegularExpression>
@@ -19,8 +20,8 @@ bool isFrame(const QByteArray &f, int size, quint8 b8, quint8 b9)
 }
 } // namespace
 
-const QByteArray BoardSim::TestAnswer = QByteArray::fromHex("7F0999A2B3C402FF014900CF");
-const QByteArray BoardSim::HeartAnswer = QByteArray::fromHex("7F0899A2B3C402FF0F08CF");
+const QByteArray BoardSim::TestAnswer = ZQBoardFrame::build({0x01, 0x49, 0x00});
+const QByteArray BoardSim::HeartAnswer = ZQBoardFrame::build({0x0F, 0x08});
 
 BoardSim::BoardSim(PtyLine *line, QObject *parent)
     : QObject(parent)
@@ -71,14 +72,6 @@ QByteArray BoardSim::parseHex(const QString &text, bool *ok)
     digits.remove(separators);
     *ok = !digits.isEmpty() && hexOnly.match(digits).hasMatch();
     return *ok ? QByteArray::fromHex(digits.toLatin1()) : QByteArray();
-}
-
-QByteArray BoardSim::buildFrame(const QByteArray &command)
-{
-    QByteArray f = QByteArray::fromHex("7F0099A2B3C402FF") + command;
-    f.append(ZQFrameScan::EndByte);
-    f[1] = char(f.size() - 3);
-    return f;
 }
 
 void BoardSim::print(const QString &kind, const QString &text)
@@ -257,7 +250,7 @@ bool BoardSim::execute(const QString &rawLine)
         if (ok && command.size() + 6 > 0x7F)
             note(QStringLiteral("frame longer than a board frame may be; sent all the same"));
         if (ok)
-            send(buildFrame(command), QString());
+            send(ZQBoardFrame::buildUnchecked(command), QString());
         else
             note(QStringLiteral("bad frame line: %1").arg(line));
         return true;

@@ -36,8 +36,6 @@ public:
     static QString modeName(Mode mode);
     // Hex bytes with or without blanks, colons or commas between them.
     static QByteArray parseHex(const QString &text, bool *ok);
-    // 7F, L, 99 A2 B3 C4 02 FF, the command bytes, CF.
-    static QByteArray buildFrame(const QByteArray &command);
 
     void setMode(Mode mode) { m_mode = mode; }
     void setAnswerBaud(int baud) { m_answerBaud = baud; }

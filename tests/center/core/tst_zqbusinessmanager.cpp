@@ -4,6 +4,7 @@
 #include "dvscreen.h"
 #include "izqbusiness.h"
 #include "tablefixtures.h"
+#include "zqboardframe.h"
 #include "zqbusinessmanager.h"
 #include "zqfitcommand.h"
 #include "zqtbusiness.h"
@@ -131,7 +132,7 @@ void TestBusinessManager::passThroughDown_data()
     QByteArray big(249, '\x42');
     QTest::newRow("249 bytes, the most that fits")
         << QString("{\"eventid\":\"EVENT_ANY\",\"param\":\"%1\"}").arg(QString::fromLatin1(big.toBase64()))
-        << ZQFitCommand::buildFrame(big);
+        << ZQBoardFrame::build(big);
 }
 
 void TestBusinessManager::passThroughDown()

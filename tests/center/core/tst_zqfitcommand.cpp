@@ -44,8 +44,6 @@ private slots:
     void getSpacialCmd();
     void lastItemOfValueWins();
     void tooLongCommandIsRefused();
-    void buildFrame_data();
-    void buildFrame();
 };
 
 void TestFitCommand::fit_data()
@@ -209,32 +207,6 @@ void TestFitCommand::tooLongCommandIsRefused()
     const QByteArray edge = module.DealMessage(json("{\"eventid\":\"EDGE\",\"param\":[{\"value\":1}]}"));
     QCOMPARE(edge.size(), 258);
     QCOMPARE(envelopeFault(edge), QString());
-}
-
-void TestFitCommand::buildFrame_data()
-{
-    QTest::addColumn<int>("commandLength");
-    QTest::addColumn<bool>("built");
-
-    QTest::newRow("empty") << 0 << true;
-    QTest::newRow("one") << 1 << true;
-    QTest::newRow("249") << 249 << true;
-    QTest::newRow("250") << 250 << false;
-    QTest::newRow("1000") << 1000 << false;
-}
-
-void TestFitCommand::buildFrame()
-{
-    QFETCH(int, commandLength);
-    QFETCH(bool, built);
-
-    const QByteArray command(commandLength, '\x5A');
-    const QByteArray f = ZQFitCommand::buildFrame(command);
-    QCOMPARE(!f.isEmpty(), built);
-    if (!built)
-        return;
-    QCOMPARE(envelopeFault(f), QString());
-    QCOMPARE(f.mid(8, f.size() - 9), command);
 }
 
 QTEST_GUILESS_MAIN(TestFitCommand)

@@ -9,6 +9,7 @@
 // pass-through must be its own inverse.
 
 #include "dvscreen.h"
+#include "zqboardframe.h"
 #include "zqbusinessmanager.h"
 #include "zqfitcommand.h"
 #include "zqtbusiness.h"
@@ -78,7 +79,7 @@ void fuzzFrame(const QByteArray& bytes)
         g_manager->DealCommand(frame);
     }
     // Up and down again gives the same frame, as long as the payload fits.
-    if (bytes.size() <= ZQFitCommand::kMaxCommandLength) {
+    if (bytes.size() <= ZQBoardFrame::MaxCommandLength) {
         const QJsonObject up = ZQBusinessManager::passThroughMessage(wrapped);
         require(ZQBusinessManager::passThroughFrame(up) == wrapped, "pass-through round trip", wrapped);
     }
