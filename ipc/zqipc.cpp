@@ -9,6 +9,17 @@
 
 ZQIPC::ZQIPC(QObject *parent) : QObject(parent) {}
 
+int ZQIPC::busPort()
+{
+    bool ok = false;
+    const int port = qEnvironmentVariableIntValue("VELA_BUS_PORT", &ok);
+    if (ok && port > 0 && port <= 65535)
+        return port;
+    if (qEnvironmentVariableIsSet("VELA_BUS_PORT"))
+        qCWarning(lcZqIpc) << "VELA_BUS_PORT is not a port number; using" << kDefaultBusPort;
+    return kDefaultBusPort;
+}
+
 ZQIPC::~ZQIPC()
 {
     closeClient();

@@ -16,6 +16,12 @@ class ZQIPC : public QObject
     Q_OBJECT
 public:
     explicit ZQIPC(QObject *parent = nullptr);
+
+    // The bus port of the suite: 23334, or the port number in the
+    // environment variable VELA_BUS_PORT, so that two checkouts (or a test
+    // run beside a panel's own centre) can use one machine side by side.
+    static constexpr int kDefaultBusPort = 23334;
+    static int busPort();
     // Closes the client and the hub and waits for their threads, so a
     // program exits cleanly however it ends.
     ~ZQIPC() override;

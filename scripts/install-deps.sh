@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing the system
 # need. Idempotent: packages already installed are skipped, and nothing is
-# fetched when all are there.
+# fetched when all are there. With arguments it installs those packages
+# instead (scripts/bench-deps.sh uses that for what only benchmarks need).
 set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5xml5
   libx11-dev libxtst-dev libxrandr-dev
-  xvfb xauth x11-utils xdotool openbox
-  socat fonts-wqy-microhei
-  mosquitto libmosquitto-dev
+  xvfb x11-utils xdotool openbox
+  fonts-wqy-microhei
 )
+if [ $# -gt 0 ]; then PACKAGES=("$@"); fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

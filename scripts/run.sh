@@ -9,23 +9,31 @@
 # After the link is up the board sends two frames (they come out as JSON on
 # the bus), then two JSON messages are sent on the bus (they reach the board
 # as frames). Type more board lines yourself, e.g. "frame C3 02 40" or
-# "frame 12 34 56 78". Ctrl-C stops everything (velacenter takes about ten
-# seconds for its orderly stop). RUN_SECONDS=N stops by itself after N
-# seconds; RUN_NO_BUILD=1 starts what is already built.
+# "frame 12 34 56 78", or "help". Ctrl-C stops everything in order: velacenter
+# first (its orderly stop takes about ten seconds), then the simulator.
+#
+#   RUN_SECONDS=N    stop by itself after N seconds
+#   RUN_NO_BUILD=1   start what is already built
+#   VELA_BUS_PORT=N  use bus port N instead of 23334 (two checkouts side by side)
+#
+# Exit status: 0 when velacenter stopped cleanly, else 1.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
+# Only what the demo runs, so a first start takes a fraction of the full build.
+RUN_TARGETS=(velacenter boardsim zqbus)
 if [ -z "${RUN_NO_BUILD:-}" ]; then
   "$ROOT/scripts/install-deps.sh"
-  BUILD_DIR="$BUILD_DIR" "$ROOT/scripts/build.sh"
+  BUILD_DIR="$BUILD_DIR" BUILD_TARGETS="${RUN_TARGETS[*]}" "$ROOT/scripts/build.sh"
 fi
 
 BIN="$BUILD_DIR/bin"
 RUN_DIR="$BUILD_DIR/run"
-BUS_PORT=23334
+export VELA_BUS_PORT="${VELA_BUS_PORT:-23334}"
+BUS_PORT=$VELA_BUS_PORT
 
 if command -v ss >/dev/null && ss -ltn 2>/dev/null | grep -q ":$BUS_PORT "; then
-  echo "run: the bus port $BUS_PORT is taken (another velacenter or zqbus hub?); stop that first." >&2
+  echo "run: the bus port $BUS_PORT is taken (another velacenter or zqbus hub?); stop that first or set VELA_BUS_PORT to a free port." >&2
   exit 1
 fi
 
@@ -56,24 +64,33 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
 fi
 
 PIDS=()
+CENTRE_PID=""
+BOARD_PID=""
+STATUS=0
+# velacenter and the simulator run in sessions of their own, so a Ctrl-C in
+# the terminal reaches only this script, which then stops them in order: the
+# centre first (one SIGTERM, its orderly stop), then the simulator, so the
+# centre never sees its board vanish.
 cleanup() {
   trap - EXIT INT TERM
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  if [ -n "${CENTRE_PID:-}" ] && kill -0 "$CENTRE_PID" 2>/dev/null; then
-    echo "run: stopping velacenter (orderly stop, about 10 s)..."
+  if [ -n "$CENTRE_PID" ] && kill -0 "$CENTRE_PID" 2>/dev/null; then
+    echo "[run]   stopping velacenter (orderly stop, about 10 s)..."
     kill -TERM "$CENTRE_PID" 2>/dev/null || true
-    wait "$CENTRE_PID" 2>/dev/null || true
+    local rc=0
+    wait "$CENTRE_PID" 2>/dev/null || rc=$?
+    [ "$rc" -eq 0 ] || { echo "[run]   velacenter ended with status $rc" >&2; STATUS=1; }
   fi
-  echo "run: velacenter's output is in $RUN_DIR/velacenter.log"
+  [ -n "$BOARD_PID" ] && kill -TERM "$BOARD_PID" 2>/dev/null || true
+  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  echo "[run]   velacenter's output is in $RUN_DIR/velacenter.log"
+  exit "$STATUS"
 }
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+trap cleanup EXIT INT TERM
 
 # velacenter, once the simulator's line exists.
-(
-  while [ ! -e "$PTY_LINK" ]; do sleep 0.1; done
-  cd "$RUN_DIR" && exec ./velacenter
-) > "$RUN_DIR/velacenter.log" 2>&1 &
+setsid bash -c 'while [ ! -e "$1" ]; do sleep 0.1; done; cd "$2" && exec ./velacenter' \
+  _ "$PTY_LINK" "$RUN_DIR" > "$RUN_DIR/velacenter.log" 2>&1 < /dev/null &
 CENTRE_PID=$!
 
 # The bus listener, once velacenter's hub accepts connections.
@@ -103,16 +120,28 @@ PIDS+=($!)
 ) &
 PIDS+=($!)
 
-if [ -n "${RUN_SECONDS:-}" ]; then
-  ( sleep "$RUN_SECONDS"; kill -INT $$ ) &
-  PIDS+=($!)
-fi
-
 echo "[run]   velacenter in $RUN_DIR, board simulator on $PTY_LINK, bus port $BUS_PORT"
 # The simulator reads this script's standard input (the terminal), so board
 # lines can be typed while it runs.
-"$BIN/boardsim" --mode v2 --link "$PTY_LINK" --script "$RUN_DIR/board-demo.txt" <&0 \
-  > >(sed -u 's/^/[board] /') &
+setsid "$BIN/boardsim" --mode v2 --link "$PTY_LINK" --script "$RUN_DIR/board-demo.txt" <&0 \
+  > >(trap '' INT; exec sed -u 's/^/[board] /') &
 BOARD_PID=$!
-PIDS+=($BOARD_PID)
-wait "$BOARD_PID"
+
+# Watch: a centre that dies is reported with the end of its log; the timed
+# run ends by itself; the simulator ending (quit typed) ends the demo.
+START=$SECONDS
+while :; do
+  if ! kill -0 "$CENTRE_PID" 2>/dev/null; then
+    rc=0; wait "$CENTRE_PID" 2>/dev/null || rc=$?
+    CENTRE_PID=""
+    echo "[run]   velacenter ended by itself (status $rc); the end of its log:" >&2
+    tail -n 15 "$RUN_DIR/velacenter.log" | sed 's/^/[run]     /' >&2
+    STATUS=1
+    break
+  fi
+  kill -0 "$BOARD_PID" 2>/dev/null || break
+  if [ -n "${RUN_SECONDS:-}" ] && [ $((SECONDS - START)) -ge "$RUN_SECONDS" ]; then
+    break
+  fi
+  sleep 0.2
+done

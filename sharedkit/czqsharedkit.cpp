@@ -16,7 +16,6 @@ namespace {
 
 const char kOwnId[] = "ID_APP_GETTOPAPP_DLL";
 const char kHubAddress[] = "127.0.0.1";
-const int kHubPort = 23334;
 
 // Index in this list is the top-program index.
 const QStringList &topApps()
@@ -88,7 +87,7 @@ bool CZqSharedKit::reconnect()
     auto *ipc = new ZQIPC;
     ipc->moveToThread(thread());
     connect(ipc, &ZQIPC::sigRecvInfo, this, &CZqSharedKit::slotReciveMessage);
-    const bool ok = ipc->createTcpClient(QString::fromLatin1(kOwnId), kHubAddress, kHubPort);
+    const bool ok = ipc->createTcpClient(QString::fromLatin1(kOwnId), kHubAddress, ZQIPC::busPort());
     if (!ok)
         qDebug() << "CZqSharedKit: no hub yet, will connect on next use";
     m_ipc = ipc;

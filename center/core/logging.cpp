@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFile>
 #include <QMutex>
 #include <QSettings>
@@ -29,6 +31,29 @@ QString tempHead()
 QString configPathBesideProgram()
 {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/version.ini");
+}
+
+// "Log/Level" of a settings file, read again only when the file changed and at
+// most once a second, so the level can still be changed while running without
+// parsing the file for every line. Called under the log mutex.
+QString currentLevel(const QString &configPath)
+{
+    static QString path;
+    static QString level;
+    static QDateTime stamp;
+    static QElapsedTimer sinceCheck;
+    if (path == configPath && sinceCheck.isValid() && sinceCheck.elapsed() < 1000)
+        return level;
+    sinceCheck.start();
+    const QDateTime modified = QFileInfo(configPath).lastModified();
+    if (path == configPath && modified == stamp)
+        return level;
+    path = configPath;
+    stamp = modified;
+    QSettings settings(configPath, QSettings::IniFormat);
+    settings.setIniCodec("UTF-8");
+    level = settings.value(QStringLiteral("Log/Level"), QStringLiteral("error")).toString();
+    return level;
 }
 
 } // namespace
@@ -91,13 +116,7 @@ void Logging::output(const QString &appName, const QString &configPath, QtMsgTyp
     writing = true;
     struct Reset { bool &flag; ~Reset() { flag = false; } } reset{writing};
 
-    // Read anew for every message, so the level can be changed while running.
-    QSettings settings(configPath, QSettings::IniFormat);
-    settings.setIniCodec("UTF-8");
-    settings.beginGroup(QStringLiteral("Log"));
-    const QString level = settings.value(QStringLiteral("Level"), QStringLiteral("error")).toString();
-    settings.endGroup();
-
+    const QString level = currentLevel(configPath);
     const QString dir = logDir(appName);
     const QString word = levelWord(type);
     if (word.isEmpty() || (level != word && level != QLatin1String("all")))
@@ -105,7 +124,14 @@ void Logging::output(const QString &appName, const QString &configPath, QtMsgTyp
 
     const QString record = formatRecord(type, context, message);
     QDir().mkpath(dir);
-    QFile file(QStringLiteral("%1/%2").arg(dir, word + QStringLiteral(".txt")));
+    const QString path = QStringLiteral("%1/%2").arg(dir, word + QStringLiteral(".txt"));
+    // A centre runs for weeks: past the cap the file becomes the one previous
+    // file ("debug.txt.1"), and the level starts a fresh one.
+    if (QFileInfo(path).size() >= kMaxFileBytes) {
+        QFile::remove(path + QStringLiteral(".1"));
+        QFile::rename(path, path + QStringLiteral(".1"));
+    }
+    QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return;
     QTextStream stream(&file);

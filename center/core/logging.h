@@ -5,10 +5,13 @@
 #include <QtGlobal>
 
 // File logger of velacenter: one file per level word, opened, appended and
-// closed for every record under one process-wide mutex.
+// closed for every record under one process-wide mutex. Each file holds at
+// most kMaxFileBytes; the one before it is kept as "<level>.txt.1".
 class Logging
 {
 public:
+    static constexpr qint64 kMaxFileBytes = 8 * 1024 * 1024;
+
     // Writes one message when the "Log/Level" key of configPath lets it through.
     static void output(const QString &appName, const QString &configPath, QtMsgType type,
                        const QMessageLogContext &context, const QString &message);

@@ -10,8 +10,51 @@
 #include <QDebug>
 #include <QStringList>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kHelpText[] =
+    "Usage: velacenter [ARGUMENTS...]\n"
+    "\n"
+    "The control centre of the classroom display: bridges the mainboard on the\n"
+    "serial port and the suite's applications on the message bus. It runs\n"
+    "without a window until it is stopped (SIGTERM or SIGINT).\n"
+    "\n"
+    "A second start hands its arguments to the running copy and exits.\n"
+    "\n"
+    "Files beside the program: version.ini (groups Log and COM), apps.ini,\n"
+    "DiscCommand.xml, control.xml, SmSc.xml. Environment: VELA_BUS_PORT\n"
+    "(bus port, default 23334), QT_LOGGING_RULES (e.g. \"vela.serial.debug=true\").\n"
+    "\n"
+    "  -h, --help     show this help and exit\n"
+    "  --version      show the version and exit\n";
+
+// --help and --version are answered here, before the single-instance guard,
+// so they never start a centre or reach a running one.
+bool answersAlone(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            std::fputs(kHelpText, stdout);
+            return true;
+        }
+        if (!std::strcmp(argv[i], "--version")) {
+            std::printf("velacenter %s\n", VELA_VERSION);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    if (answersAlone(argc, argv))
+        return 0;
+
     // The toolbox and dialog images live in a static library, whose resource
     // registration the linker would otherwise leave out.
     Q_INIT_RESOURCE(desktopicons);
@@ -30,7 +73,9 @@ int main(int argc, char **argv)
 
     const QString commandLine = QCoreApplication::arguments().mid(1).join(QLatin1Char(' '));
     if (app.isRunning()) {
-        app.sendMessage(commandLine, 5000);
+        const bool handed = app.sendMessage(commandLine, 5000);
+        std::fprintf(stderr, handed ? "velacenter: already running; arguments handed to it\n"
+                                    : "velacenter: already running, but it did not take the arguments\n");
         return 0;
     }
 

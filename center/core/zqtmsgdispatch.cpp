@@ -43,8 +43,9 @@ ZQTMsgDispatch::ZQTMsgDispatch(QObject *parent) : QObject(parent)
     connect(serialObject, SIGNAL(serialPortError()), this, SLOT(slotSerialPortError()));
 
     m_ipc = new ZQIPC;
-    if (!m_ipc->createTcpServer(kBusPort))
-        qWarning() << "bus hub not started on port" << kBusPort;
+    const int busPort = ZQIPC::busPort();
+    if (!m_ipc->createTcpServer(busPort))
+        qWarning() << "bus hub not started on port" << busPort;
     connect(m_ipc, &ZQIPC::sigRecvInfo, this, &ZQTMsgDispatch::slotReciveMessage,
             Qt::QueuedConnection);
 
@@ -137,7 +138,7 @@ void ZQTMsgDispatch::slotStartDeal(int version)
     }
 
     QByteArray host("127.0.0.1");
-    if (!m_ipc->createTcpClient(QStringLiteral("ID_APP_VELACENTER"), host.data(), kBusPort))
+    if (!m_ipc->createTcpClient(QStringLiteral("ID_APP_VELACENTER"), host.data(), ZQIPC::busPort()))
         qWarning() << "bus client of the centre not connected";
 }
 

@@ -22,7 +22,6 @@ class ZQTMsgDispatch : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kBusPort = 23334;
     static constexpr int kReCheckMs = 180000;
     static constexpr int kPartDataBytes = 21;    // data bytes per part frame
     static constexpr int kMaxUnsplitBytes = 32;  // longer commands are split on version 2

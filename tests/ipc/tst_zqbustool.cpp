@@ -101,6 +101,15 @@ void TstZQBusTool::exitCodes_data()
                                                  << QByteArray() << 4 << "timeout";
     QTest::newRow("listen for a while") << QStringList{"listen", "--port", "@PORT", "--timeout", "0.3"} << QByteArray() << 0 << "";
     QTest::newRow("bad count") << QStringList{"listen", "--count", "none"} << QByteArray() << 2 << "bad --count";
+    QTest::newRow("host by name") << QStringList{"send", "--host", "localhost", "--port", "@PORT", "x"} << QByteArray() << 0 << "";
+    QTest::newRow("host without address") << QStringList{"send", "--host", "no-such-host.invalid", "--port", "@PORT", "x"}
+                                          << QByteArray() << 2 << "no IPv4 address";
+    QTest::newRow("identifier refused") << QStringList{"send", "--as", "ID_ALL", "--port", "@PORT", "x"} << QByteArray() << 5
+                                        << "did not take the identifier";
+    QTest::newRow("listen as a refused identifier") << QStringList{"listen", "--as", "aZ&&Qb", "--port", "@PORT"}
+                                                    << QByteArray() << 5 << "did not take";
+    QTest::newRow("hub on a taken port") << QStringList{"hub", "--port", "@PORT"} << QByteArray() << 1 << "port @PORT is taken";
+    QTest::newRow("version") << QStringList{"--version"} << QByteArray() << 0 << "zqbus " VELA_VERSION;
 }
 
 void TstZQBusTool::exitCodes()
@@ -109,6 +118,7 @@ void TstZQBusTool::exitCodes()
     QFETCH(QByteArray, input);
     QFETCH(int, code);
     QFETCH(QString, message);
+    message.replace("@PORT", QString::number(m_port));
     int dead;
     {
         bustest::FakeHub gone;

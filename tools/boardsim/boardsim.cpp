@@ -23,6 +23,27 @@ bool isFrame(const QByteArray &f, int size, quint8 b8, quint8 b9)
 const QByteArray BoardSim::TestAnswer = ZQBoardFrame::build({0x01, 0x49, 0x00});
 const QByteArray BoardSim::HeartAnswer = ZQBoardFrame::build({0x0F, 0x08});
 
+namespace {
+// The frames the control centre sends once the link is up, by command key,
+// so the simulator's output tells them apart from ordinary traffic.
+QString startupLabel(const QByteArray &frame)
+{
+    static const struct { quint8 b8, b9; const char *label; } table[] = {
+        {0x0F, 0x01, "  (start-up 1/4: PC ready)"},
+        {0x01, 0x31, "  (start-up 2/4: screen information request)"},
+        {0xF2, 0x16, "  (start-up 3/4: installed applications)"},
+        {0x01, 0x8A, "  (start-up 4/4: presence)"},
+    };
+    if (frame.size() < 11)
+        return QString();
+    for (const auto &row : table) {
+        if (quint8(frame.at(8)) == row.b8 && quint8(frame.at(9)) == row.b9)
+            return QString::fromLatin1(row.label);
+    }
+    return QString();
+}
+} // namespace
+
 BoardSim::BoardSim(PtyLine *line, QObject *parent)
     : QObject(parent)
     , m_line(line)
@@ -143,6 +164,8 @@ void BoardSim::handleFrame(const QByteArray &frame, const PtyLine::Settings &lin
         what = QStringLiteral("  (heart frame)");
     else if (isAck)
         what = QStringLiteral("  (version-2 acknowledgement)");
+    else
+        what = startupLabel(frame);
     print(QStringLiteral("RX"), ZQFrameScan::toHex(frame, ' ') + QStringLiteral("  ")
                                     + PtyLine::describe(line) + what);
 
@@ -238,6 +261,13 @@ bool BoardSim::execute(const QString &rawLine)
     if (word == QLatin1String("answer-baud")) {
         m_answerBaud = rest.toInt();
         note(QStringLiteral("answer-baud %1").arg(m_answerBaud));
+        return true;
+    }
+    if (word == QLatin1String("help") || word == QLatin1String("?")) {
+        note(QStringLiteral(
+            "lines: HEX BYTES (sent as they are) | frame HEX (command bytes, header and CF added) | "
+            "sleep MS | wait link | scenario NAME | mode v1|v2|silent|v2-heart-only | "
+            "answer-baud N | quit"));
         return true;
     }
     if (word == QLatin1String("quit")) {

@@ -73,14 +73,17 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("boardsim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELA_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Simulated display mainboard. Creates a pseudo-terminal and prints its path on the first line as\n"
         "\"PTY <path>\"; point \"COM/PortName\" in version.ini at it. Prints every frame received (RX) and\n"
         "sent (TX) with a time stamp, and reads command lines from standard input (hex bytes, \"frame ...\",\n"
-        "\"sleep MS\", \"wait link\", \"scenario NAME\", \"mode ...\", \"answer-baud N\", \"quit\")."));
+        "\"sleep MS\", \"wait link\", \"scenario NAME\", \"mode ...\", \"answer-baud N\", \"help\", \"quit\").\n"
+        "Exit codes: 0 done, 1 the line could not be opened, 2 bad usage."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption modeOpt(QStringLiteral("mode"),
         QStringLiteral("How the board answers the handshake: v1, v2 (default), silent, v2-heart-only."),
         QStringLiteral("mode"), QStringLiteral("v2"));
@@ -105,7 +108,13 @@ int main(int argc, char **argv)
         QStringLiteral("End when standard input ends (for programs that drive the simulator)."));
     const QCommandLineOption listOpt(QStringLiteral("list-scenarios"), QStringLiteral("List the scenarios and exit."));
     parser.addOptions({modeOpt, baudOpt, deviceOpt, lineBaudOpt, pathFileOpt, linkOpt, scriptOpt, scenarioOpt, eofOpt, listOpt});
-    parser.process(app);
+    // Every usage error ends with status 2 (QCommandLineParser::process
+    // would use 1, which here means the line could not be opened).
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "boardsim: %s (see boardsim --help)\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    parser.process(app);   // answers --help and --version
 
     if (parser.isSet(listOpt)) {
         for (const BoardScenario &s : BoardScenario::all())
@@ -141,7 +150,10 @@ int main(int argc, char **argv)
         ? line.openDevice(parser.value(deviceOpt), parser.value(lineBaudOpt).toInt(), &error)
         : line.openPty(&error);
     if (!opened) {
-        std::fprintf(stderr, "boardsim: %s\n", qPrintable(error));
+        std::fprintf(stderr, "boardsim: cannot open %s: %s\n",
+                     qPrintable(parser.isSet(deviceOpt) ? parser.value(deviceOpt)
+                                                        : QStringLiteral("a new pseudo-terminal")),
+                     qPrintable(error));
         return 1;
     }
     if (parser.isSet(pathFileOpt)) {

@@ -7,6 +7,11 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QTcpServer>
+#include <QTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QLoggingCategory>
@@ -27,10 +32,10 @@ enum ExitCode {
     kUsage = 2,       // bad command line
     kUnreachable = 3, // no hub at the address
     kTimeout = 4,     // listen: --count texts did not arrive within --timeout
+    kRefused = 5,     // the hub refused the --as identifier
 };
 
 const char kDefaultHost[] = "127.0.0.1";
-const int kDefaultPort = 23334;
 const char kHelloReply[] = "succeful";
 
 const char kUsageText[] =
@@ -40,14 +45,16 @@ const char kUsageText[] =
     "  hub     [--port N]                         run a standalone bus hub\n"
     "  send    [--as ID] [--to ID|--all] [TEXT]   send TEXT (or standard input);\n"
     "                                             no target: publish to subscribers\n"
-    "  listen  [--as ID] [--subscribe SOURCE]... [--count N] [--timeout S]\n"
-    "                                             print received texts (JSON indented)\n"
+    "  listen  [--as ID] [--subscribe SOURCE]... [--count N] [--timeout S] [--time]\n"
+    "                                             print received texts (JSON indented),\n"
+    "                                             with --time behind their arrival time\n"
     "\n"
-    "Common options: --host IP (default 127.0.0.1), --port N (default 23334),\n"
-    "                --verbose (bus trace lines on standard error), --help\n"
+    "Common options: --host IP|NAME (default 127.0.0.1), --port N (default 23334 or $VELA_BUS_PORT),\n"
+    "                --verbose (bus trace lines on standard error), --help, --version\n"
     "\n"
     "Exit codes: 0 done, 1 write failed or hub port taken, 2 bad usage,\n"
-    "            3 hub not reachable, 4 timeout before --count texts arrived\n";
+    "            3 hub not reachable, 4 timeout before --count texts arrived,\n"
+    "            5 the hub refused the --as identifier\n";
 
 int fail(int code, const QString &message)
 {
@@ -66,7 +73,7 @@ void addCommonOptions(QCommandLineParser &p)
 {
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     p.addOption({"host", "Hub address.", "IP", kDefaultHost});
-    p.addOption({"port", "Hub port.", "N", QString::number(kDefaultPort)});
+    p.addOption({"port", "Hub port.", "N", QString::number(ZQIPC::busPort())});
     p.addOption({"verbose", "Show the bus trace lines."});
     p.addOption({{"h", "help"}, "Show this help."});
 }
@@ -89,14 +96,51 @@ int parseCommand(QCommandLineParser &p, const QStringList &args, int &port)
     return -1;
 }
 
-// Connects as --as to --host:--port; prints the error line when that fails.
-bool joinBus(ZQIPC &bus, const QCommandLineParser &p, int port)
+// The IPv4 address of --host: a dotted address as it is, a name such as
+// localhost looked up. Empty when the name has no IPv4 address.
+QByteArray hostAddress(const QString &host)
 {
-    const QByteArray host = p.value("host").toLatin1();
-    if (bus.createTcpClient(p.value("as"), host.constData(), port))
-        return true;
-    fail(kUnreachable, QString("no bus hub at %1:%2").arg(p.value("host")).arg(port));
-    return false;
+    QHostAddress address(host);
+    if (address.protocol() == QAbstractSocket::IPv4Protocol)
+        return host.toLatin1();
+    for (const QHostAddress &a : QHostInfo::fromName(host).addresses()) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol)
+            return a.toString().toLatin1();
+    }
+    return QByteArray();
+}
+
+// Connects as --as to --host:--port and waits for the hub's greeting, which
+// it sends only when it took the identifier. Returns kOk or the exit code,
+// after printing the error line.
+int joinBus(ZQIPC &bus, const QCommandLineParser &p, int port)
+{
+    const QByteArray host = hostAddress(p.value("host"));
+    if (host.isEmpty())
+        return fail(kUsage, QString("no IPv4 address for host \"%1\"").arg(p.value("host")));
+    if (!bus.createTcpClient(p.value("as"), host.constData(), port))
+        return fail(kUnreachable, QString("no bus hub at %1:%2").arg(p.value("host")).arg(port));
+    QEventLoop wait;
+    bool greeted = false;
+    QObject::connect(&bus, &ZQIPC::sigRecvInfo, &wait, [&](const QString &text) {
+        if (text == QLatin1String(kHelloReply)) {
+            greeted = true;
+            wait.quit();
+        }
+    });
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
+        if (!bus.isConnected())
+            wait.quit();
+    });
+    poll.start(50);
+    QTimer::singleShot(3000, &wait, &QEventLoop::quit);
+    wait.exec();
+    if (greeted)
+        return kOk;
+    return fail(kRefused, QString("the hub did not take the identifier \"%1\" (empty, \"ID_ALL\", \"ID_NULL\""
+                                  " and texts holding \"Z&&Q\" are reserved); choose another --as")
+                              .arg(p.value("as")));
 }
 
 int sigPipe[2] = {-1, -1};
@@ -117,6 +161,15 @@ int runHub(const QStringList &args)
     if (!p.positionalArguments().isEmpty())
         return fail(kUsage, "hub takes no arguments");
 
+    // The library ends the process when the port cannot be bound; say first
+    // which port is taken and what to do.
+    {
+        QTcpServer probe;
+        if (port != 0 && !probe.listen(QHostAddress::Any, quint16(port)))
+            return fail(kFailed, QString("port %1 is taken (a velacenter or another zqbus hub runs?);"
+                                         " stop it, or choose another with --port N or VELA_BUS_PORT")
+                                     .arg(port));
+    }
     ZQIPC bus;
     if (!bus.createTcpServer(port))
         return fail(kFailed, QString("cannot listen on port %1").arg(port));
@@ -168,8 +221,8 @@ int runSend(const QStringList &args)
 
     const QString text = texts.isEmpty() ? readAllStdin() : texts.first();
     ZQIPC bus;
-    if (!joinBus(bus, p, port))
-        return kUnreachable;
+    if (const int joined = joinBus(bus, p, port))
+        return joined;
 
     const QString target = p.isSet("all") ? QString(ZQWire::kTargetAll) : p.value("to");
     const int frameBytes = ZQWire::frameText(p.value("as"), target, text).toUtf8().size();
@@ -184,9 +237,12 @@ int runSend(const QStringList &args)
     return kOk;
 }
 
-// Prints a text: JSON indented, anything else as it is.
-void printText(const QString &text)
+// Prints a text: JSON indented, anything else as it is; with --time behind
+// the time it arrived.
+void printText(const QString &text, bool withTime)
 {
+    if (withTime)
+        out() << QTime::currentTime().toString("[HH:mm:ss.zzz] ");
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
     if (error.error == QJsonParseError::NoError && !doc.isNull())
@@ -204,6 +260,7 @@ int runListen(const QStringList &args)
     p.addOption({"subscribe", "Also receive what SOURCE publishes (repeatable).", "SOURCE"});
     p.addOption({"count", "Exit after N texts.", "N"});
     p.addOption({"timeout", "Exit after S seconds.", "S"});
+    p.addOption({"time", "Show the time each text arrived."});
     int port = 0;
     const int early = parseCommand(p, args, port);
     if (early >= 0)
@@ -222,8 +279,8 @@ int runListen(const QStringList &args)
         return fail(kUsage, "--as needs a non-empty identifier");
 
     ZQIPC bus;
-    if (!joinBus(bus, p, port))
-        return kUnreachable;
+    if (const int joined = joinBus(bus, p, port))
+        return joined;
 
     // A text to ourselves behind the subscriptions tells when the hub has
     // recorded them: from then on the listener is ready.
@@ -234,17 +291,13 @@ int runListen(const QStringList &args)
 
     int received = 0;
     int code = kOk;
-    bool helloSeen = false;
+    // joinBus has taken the hub's greeting already.
     QObject::connect(&bus, &ZQIPC::sigRecvInfo, [&](const QString &text) {
-        if (!helloSeen && text == QLatin1String(kHelloReply)) {
-            helloSeen = true;   // the hub's greeting, not a message
-            return;
-        }
         if (text == readyToken) {
             std::fprintf(stderr, "zqbus: listening as %s\n", qPrintable(self));
             return;
         }
-        printText(text);
+        printText(text, p.isSet("time"));
         if (count > 0 && ++received >= count)
             QCoreApplication::quit();
     });
@@ -290,6 +343,10 @@ int main(int argc, char *argv[])
                                                       : "vela.ipc.debug=false\nvela.ipc.warning=false");
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kUsageText, stdout);
+        return kOk;
+    }
+    if (command == "--version") {
+        std::printf("zqbus %s\n", VELA_VERSION);
         return kOk;
     }
     args.removeAt(1);   // the parser sees "zqbus [options]"

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -21,6 +22,8 @@ private slots:
     void levelReadAnewForEveryMessage();
     void logDirFollowsTempLocation();
     void clearLogsEmptiesOwnDirectory();
+    void levelChangeInTheSameFile();
+    void filesAreBounded();
 
 private:
     void writeConfig(const QString &text);
@@ -179,6 +182,42 @@ void TestLogging::clearLogsEmptiesOwnDirectory()
     // And the logger starts afresh afterwards.
     Logging::output(m_app, m_config, QtWarningMsg, QMessageLogContext(), QStringLiteral("new"));
     QCOMPARE(readLog(QStringLiteral("warn")).count(QStringLiteral("WARN:")), 1);
+}
+
+void TestLogging::levelChangeInTheSameFile()
+{
+    // The settings are no longer parsed for every line, but an edit of the
+    // running centre's own file still takes effect within a few seconds.
+    writeConfig(QStringLiteral("[Log]\nLevel=warn\n"));
+    Logging::output(m_app, m_config, QtDebugMsg, QMessageLogContext(), QStringLiteral("before"));
+    QTest::qWait(1100);
+    QFile file(m_config);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("[Log]\nLevel=debug\n");
+    file.close();
+    QVERIFY(QFileInfo(m_config).lastModified().isValid());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (Logging::output(m_app, m_config, QtDebugMsg, QMessageLogContext(), QStringLiteral("after")),
+         readLog(QStringLiteral("debug")).contains(QStringLiteral("after"))),
+        3000);
+    QVERIFY(!readLog(QStringLiteral("debug")).contains(QStringLiteral("before")));
+}
+
+void TestLogging::filesAreBounded()
+{
+    writeConfig(QStringLiteral("[Log]\nLevel=warn\n"));
+    const QString line(256 * 1024, QLatin1Char('x'));
+    const qint64 records = 3 * Logging::kMaxFileBytes / line.size();
+    for (qint64 i = 0; i < records; ++i)
+        Logging::output(m_app, m_config, QtWarningMsg, QMessageLogContext(), QString::number(i) + line);
+    const QString current = Logging::logDir(m_app) + QStringLiteral("/warn.txt");
+    const qint64 recordBytes = line.size() + 64;
+    QVERIFY(QFileInfo(current).size() < Logging::kMaxFileBytes + recordBytes);
+    QVERIFY(QFileInfo(current + QStringLiteral(".1")).size() >= Logging::kMaxFileBytes);
+    QVERIFY(QFileInfo(current + QStringLiteral(".1")).size() < Logging::kMaxFileBytes + recordBytes);
+    QVERIFY(!QFile::exists(current + QStringLiteral(".2")));
+    // The newest record is in the current file.
+    QVERIFY(readLog(QStringLiteral("warn")).contains(QString::number(records - 1) + QStringLiteral("xxx")));
 }
 
 QTEST_GUILESS_MAIN(TestLogging)
