@@ -11,6 +11,7 @@ PACKAGES=(
   xvfb xauth x11-utils xdotool openbox
   socat fonts-wqy-microhei
   mosquitto libmosquitto-dev
+  qttools5-dev-tools qttools5-dev e2fsprogs
 )
 
 missing=()

@@ -225,13 +225,10 @@ void TestZQResHandler::signalsThroughTheFacade_data()
 
     const QJsonObject info{{QStringLiteral("url"), QStringLiteral("https://h/ü")}};
     QTest::newRow("download start") << true << "signalDownloadStart(bool,QJsonObject)" << QVariantList{true, info};
-    QTest::newRow("download finished") << true << "signalDownloadFinished(bool,QJsonObject)" << QVariantList{false, info};
     QTest::newRow("download progress") << true << "signalDownloadProgress(QJsonObject,int,QString)"
                                        << QVariantList{info, 55, QStringLiteral("1 MB/s")};
-    QTest::newRow("queue empty") << true << "signalDownloadQueueEmpty(bool)" << QVariantList{true};
     QTest::newRow("avatar failed") << true << "signalAvatarquit(QNetworkReply::NetworkError)"
                                    << QVariantList{QVariant::fromValue(QNetworkReply::TimeoutError)};
-    QTest::newRow("http head") << true << "signalReturnFileInfoByHttpHead(bool,QJsonObject)" << QVariantList{true, info};
     QTest::newRow("upload finished") << false << "signalUploadFinished(int,QJsonObject)" << QVariantList{2, info};
     QTest::newRow("upload progress") << false << "signalUploadProgress(QJsonObject,int)" << QVariantList{info, 30};
 }
