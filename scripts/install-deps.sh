@@ -11,6 +11,7 @@ PACKAGES=(
   libx11-dev libxtst-dev libxrandr-dev
   xvfb x11-utils xdotool openbox
   fonts-wqy-microhei
+  qttools5-dev-tools qttools5-dev e2fsprogs
 )
 if [ $# -gt 0 ]; then PACKAGES=("$@"); fi
 
