@@ -6,18 +6,9 @@ ZQSendMsgQueue::ZQSendMsgQueue() = default;
 
 ZQSendMsgQueue *ZQSendMsgQueue::getInstence()
 {
-    static std::atomic<ZQSendMsgQueue *> instance{nullptr};
-    static QMutex creationMutex;
-    ZQSendMsgQueue *q = instance.load(std::memory_order_acquire);
-    if (!q) {
-        QMutexLocker locker(&creationMutex);
-        q = instance.load(std::memory_order_relaxed);
-        if (!q) {
-            q = new ZQSendMsgQueue;
-            instance.store(q, std::memory_order_release);
-        }
-    }
-    return q;
+    // Created on first use, never destroyed (connection threads may outlive main).
+    static ZQSendMsgQueue *const instance = new ZQSendMsgQueue;
+    return instance;
 }
 
 void ZQSendMsgQueue::putCommand(QString text)

@@ -2,7 +2,6 @@
 
 #include "zqipc.h"
 
-#include <QAtomicPointer>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -32,19 +31,14 @@ QString shellQuoted(QString text)
     return QLatin1Char('\'') + text + QLatin1Char('\'');
 }
 
-QAtomicPointer<CZqSharedKit> g_instance;
-
 } // namespace
 
 CZqSharedKit *CZqSharedKit::getInstence()
 {
-    if (!g_instance.loadAcquire()) {
-        static QMutex creation;
-        QMutexLocker lock(&creation);
-        if (!g_instance.loadAcquire())
-            g_instance.storeRelease(new CZqSharedKit);
-    }
-    return g_instance.loadAcquire();
+    // Created on first use, never destroyed: callers on any thread may still
+    // hold it while the program ends.
+    static CZqSharedKit *const instance = new CZqSharedKit;
+    return instance;
 }
 
 CZqSharedKit::CZqSharedKit()

@@ -1,7 +1,6 @@
 #ifndef ZQBLOCKINGQUEUE_H
 #define ZQBLOCKINGQUEUE_H
 
-#include <QAtomicPointer>
 #include <QByteArray>
 #include <QList>
 #include <QMutex>
@@ -36,18 +35,5 @@ private:
     QSemaphore m_filled;
     bool m_closed = false;
 };
-
-// Process-wide single instance, created on first use: the pointer is tested
-// before and again after taking the creation mutex.
-template <class T>
-T *zqSingleInstance(QAtomicPointer<T> &instance, QMutex &creationMutex)
-{
-    if (T *existing = instance.loadAcquire())
-        return existing;
-    QMutexLocker locker(&creationMutex);
-    if (!instance.loadAcquire())
-        instance.storeRelease(new T);
-    return instance.loadAcquire();
-}
 
 #endif // ZQBLOCKINGQUEUE_H

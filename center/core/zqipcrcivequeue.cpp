@@ -1,15 +1,13 @@
 #include "zqipcrcivequeue.h"
 
-namespace {
-QMutex instanceMutex; // exists before main, so the first getInstence() is safe
-QAtomicPointer<ZQIpcRciveQueue> instance;
-} // namespace
-
 ZQIpcRciveQueue::ZQIpcRciveQueue() : ZQBlockingQueue(kCapacity) {}
 
 ZQIpcRciveQueue *ZQIpcRciveQueue::getInstence()
 {
-    return zqSingleInstance(instance, instanceMutex);
+    // Created on first use, never destroyed: a work thread still draining at
+    // exit must not find the queue gone.
+    static ZQIpcRciveQueue *const instance = new ZQIpcRciveQueue;
+    return instance;
 }
 
 bool ZQIpcRciveQueue::putMessage(const QString &message)

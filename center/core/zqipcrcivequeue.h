@@ -27,8 +27,6 @@ public:
     using ZQBlockingQueue::count;
 
 private:
-    template <class T>
-    friend T *zqSingleInstance(QAtomicPointer<T> &, QMutex &);
     ZQIpcRciveQueue();
     Q_DISABLE_COPY(ZQIpcRciveQueue)
 };

@@ -1,15 +1,13 @@
 #include "zqserialportrecivequeue.h"
 
-namespace {
-QMutex instanceMutex; // exists before main, so the first getInstence() is safe
-QAtomicPointer<ZQSerialPortReciveQueue> instance;
-} // namespace
-
 ZQSerialPortReciveQueue::ZQSerialPortReciveQueue() : ZQBlockingQueue(kCapacity) {}
 
 ZQSerialPortReciveQueue *ZQSerialPortReciveQueue::getInstence()
 {
-    return zqSingleInstance(instance, instanceMutex);
+    // Created on first use, never destroyed: a work thread still draining at
+    // exit must not find the queue gone.
+    static ZQSerialPortReciveQueue *const instance = new ZQSerialPortReciveQueue;
+    return instance;
 }
 
 bool ZQSerialPortReciveQueue::putCommand(const QByteArray &frame)

@@ -25,8 +25,6 @@ public:
     using ZQBlockingQueue::count;
 
 private:
-    template <class T>
-    friend T *zqSingleInstance(QAtomicPointer<T> &, QMutex &);
     ZQSerialPortReciveQueue();
     Q_DISABLE_COPY(ZQSerialPortReciveQueue)
 };

@@ -4,6 +4,7 @@
 #include "boardscenario.h"
 #include "boardsim.h"
 #include "ptyline.h"
+#include "zqtermsignalwatcher.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -17,15 +18,6 @@
 #include <unistd.h>
 
 namespace {
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char c = 1;
-    ssize_t ignored = ::write(signalPipe[1], &c, 1);
-    (void)ignored;
-}
-
 // Reads standard input line by line without blocking the event loop; stops
 // watching at the end of input (the simulator keeps running).
 class StdinLines : public QObject
@@ -175,13 +167,9 @@ int main(int argc, char **argv)
     std::printf("%s %s\n", line.isPty() ? "PTY" : "DEVICE", qPrintable(line.path()));
     std::fflush(stdout);
 
-    if (::pipe(signalPipe) == 0) {
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
-        std::signal(SIGHUP, onSignal);
-    }
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    // A closed terminal ends the simulator too, so the link is removed.
+    ZQTermSignalWatcher stopWatcher({SIGINT, SIGTERM, SIGHUP});
+    QObject::connect(&stopWatcher, &ZQTermSignalWatcher::sigTerminate, &app, &QCoreApplication::quit);
 
     BoardSim sim(&line);
     sim.setMode(mode);

@@ -3,6 +3,7 @@
 // usage() below and in docs/zqbus.md.
 
 #include "zqipc.h"
+#include "zqtermsignalwatcher.h"
 #include "zqwire.h"
 
 #include <QCommandLineParser>
@@ -15,14 +16,11 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QLoggingCategory>
-#include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
 #include <QUuid>
 
-#include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -143,13 +141,6 @@ int joinBus(ZQIPC &bus, const QCommandLineParser &p, int port)
                               .arg(p.value("as")));
 }
 
-int sigPipe[2] = {-1, -1};
-void onSignal(int)
-{
-    const char c = 1;
-    (void)!::write(sigPipe[1], &c, 1);
-}
-
 int runHub(const QStringList &args)
 {
     QCommandLineParser p;
@@ -176,12 +167,8 @@ int runHub(const QStringList &args)
     std::fprintf(stderr, "zqbus: hub listening on 0.0.0.0:%d\n", bus.serverPort());
 
     // Ctrl-C and TERM end the hub cleanly through the event loop.
-    if (::pipe(sigPipe) == 0) {
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
-    }
-    QSocketNotifier notifier(sigPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
+    ZQTermSignalWatcher stopWatcher;
+    QObject::connect(&stopWatcher, &ZQTermSignalWatcher::sigTerminate, qApp, &QCoreApplication::quit);
     QCoreApplication::exec();
     bus.closeServer();
     std::fprintf(stderr, "zqbus: hub stopped\n");

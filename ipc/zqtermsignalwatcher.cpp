@@ -13,7 +13,19 @@ namespace {
 int signalFds[2] = {-1, -1}; // [0] written by the handler, [1] read in the loop
 } // namespace
 
-ZQTermSignalWatcher::ZQTermSignalWatcher(QObject *parent) : QObject(parent)
+ZQTermSignalWatcher::ZQTermSignalWatcher(QObject *parent)
+    : ZQTermSignalWatcher({SIGTERM, SIGINT}, parent)
+{
+}
+
+ZQTermSignalWatcher::ZQTermSignalWatcher(const QList<int> &signalNumbers, QObject *parent)
+    : QObject(parent)
+    , m_signals(signalNumbers)
+{
+    start();
+}
+
+void ZQTermSignalWatcher::start()
 {
     if (signalFds[0] >= 0) {
         qWarning() << "ZQTermSignalWatcher: only one watcher per process";
@@ -33,8 +45,8 @@ ZQTermSignalWatcher::ZQTermSignalWatcher(QObject *parent) : QObject(parent)
     action.sa_handler = &ZQTermSignalWatcher::handleSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    for (int signo : qAsConst(m_signals))
+        ::sigaction(signo, &action, nullptr);
 }
 
 ZQTermSignalWatcher::~ZQTermSignalWatcher()
@@ -59,8 +71,8 @@ void ZQTermSignalWatcher::restoreDefaults()
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    for (int signo : qAsConst(m_signals))
+        ::sigaction(signo, &action, nullptr);
 }
 
 void ZQTermSignalWatcher::handleSignal(int signo)

@@ -1,18 +1,21 @@
 #ifndef ZQTERMSIGNALWATCHER_H
 #define ZQTERMSIGNALWATCHER_H
 
+#include <QList>
 #include <QObject>
 
 class QSocketNotifier;
 
-// Turns SIGTERM and SIGINT into a Qt signal on the thread that owns the
-// watcher. The handler only writes the signal number into a socket pair;
-// everything else happens in the event loop.
+// Turns stop signals (SIGTERM and SIGINT unless told otherwise) into a Qt
+// signal on the thread that owns the watcher. The handler only writes the
+// signal number into a socket pair; everything else happens in the event
+// loop. One watcher per process; velacenter, zqbus and boardsim share it.
 class ZQTermSignalWatcher : public QObject
 {
     Q_OBJECT
 public:
     explicit ZQTermSignalWatcher(QObject *parent = nullptr);
+    explicit ZQTermSignalWatcher(const QList<int> &signalNumbers, QObject *parent = nullptr);
     ~ZQTermSignalWatcher() override;
 
     bool isActive() const;
@@ -24,8 +27,11 @@ private slots:
     void slotReadSignal();
 
 private:
+    void start();
     static void handleSignal(int signo);
-    static void restoreDefaults();
+    void restoreDefaults();
+
+    QList<int> m_signals;
 
     QSocketNotifier *m_notifier = nullptr;
 };
