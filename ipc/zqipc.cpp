@@ -28,7 +28,7 @@ ZQIPC::~ZQIPC()
     delete m_clientThread;
 }
 
-bool ZQIPC::createTcpServer(int port)
+bool ZQIPC::createTcpServer(int port, bool allAddresses)
 {
     if (m_server) {
         if (m_serverThread)
@@ -37,7 +37,7 @@ bool ZQIPC::createTcpServer(int port)
         m_server = nullptr;
     }
     m_server = new ZQTcpServer;
-    if (!m_server->initServer(port))
+    if (!m_server->initServer(port, allAddresses))
         return false;
     m_serverThread = new QThread;
     m_server->moveToThread(m_serverThread);

@@ -26,10 +26,12 @@ public:
     // program exits cleanly however it ends.
     ~ZQIPC() override;
 
-    // Starts the hub on `port` (0: a free port, see serverPort()). False when
-    // the socket cannot be set up or this facade already runs a hub. A port
-    // that cannot be bound ends the process with status 1 ("call to bind").
-    bool createTcpServer(int port);
+    // Starts the hub on `port` (0: a free port, see serverPort()), reachable
+    // from this machine only (127.0.0.1) unless `allAddresses` opens it to
+    // every address. False when the socket cannot be set up or this facade
+    // already runs a hub. A port that cannot be bound ends the process with
+    // status 1 ("call to bind").
+    bool createTcpServer(int port, bool allAddresses = false);
     // Connects to the hub as `appId`. Only once per facade: a later call
     // returns false, even when the first attempt failed.
     bool createTcpClient(QString appId, char *ip, int port);

@@ -58,8 +58,11 @@ void ZQSendMsgThread::run()
 
 void ZQSendMsgThread::flush(Outbox &outbox)
 {
+    // Only hands the bytes over: each connection writes on its own thread,
+    // so a client that stops reading holds up neither this lock nor the
+    // other clients.
     for (const auto &entry : outbox)
-        entry.first->sendBytes(entry.second);
+        entry.first->postBytes(entry.second);
     outbox.clear();
 }
 

@@ -10,8 +10,8 @@
 
 class ZQServerDispatch;
 
-// The hub's router: the only consumer of the routing queue and the only
-// writer to client connections (besides the hello reply).
+// The hub's router: the only consumer of the routing queue; it hands each
+// connection its share, which the connection writes on a thread of its own.
 class ZQSendMsgThread : public QThread
 {
     Q_OBJECT

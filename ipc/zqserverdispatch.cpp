@@ -14,11 +14,26 @@
 
 namespace {
 std::atomic<int> g_writeTimeoutMs{2000};
+// A connection's threads need little stack; hundreds of clients may join.
+constexpr uint kStackBytes = 512 * 1024;
 }
+
+// Writes what the router posts to one connection, so that only this thread
+// waits for a client that reads slowly.
+class ZQServerDispatch::Writer : public QThread
+{
+public:
+    explicit Writer(ZQServerDispatch *d) : m_d(d) { setStackSize(kStackBytes); }
+    void run() override { m_d->writeLoop(); }
+
+private:
+    ZQServerDispatch *m_d;
+};
 
 ZQServerDispatch::ZQServerDispatch(int socket, QString appId, QObject *parent)
     : QThread(parent), m_socket(socket), m_appId(std::move(appId))
 {
+    setStackSize(kStackBytes);
 }
 
 ZQServerDispatch::~ZQServerDispatch()
@@ -46,6 +61,43 @@ void ZQServerDispatch::stopRun()
     m_running.store(false);
     if (m_socket >= 0)
         ::shutdown(m_socket, SHUT_RDWR);
+    QMutexLocker locker(&m_outboxMutex);
+    m_outboxReady.wakeAll();
+}
+
+void ZQServerDispatch::postBytes(const QByteArray &bytes)
+{
+    QMutexLocker locker(&m_outboxMutex);
+    if (!m_running.load())
+        return;
+    if (m_outbox.size() > kMaxOutboxBytes - bytes.size()) {
+        locker.unlock();
+        qCWarning(lcZqIpc) << "bus client" << m_appId << "has more than" << kMaxOutboxBytes
+                           << "bytes waiting; closing its connection";
+        stopRun();
+        return;
+    }
+    m_outbox.append(bytes);
+    m_outboxReady.wakeOne();
+}
+
+void ZQServerDispatch::writeLoop()
+{
+    QMutexLocker locker(&m_outboxMutex);
+    while (m_running.load()) {
+        if (m_outbox.isEmpty()) {
+            m_outboxReady.wait(&m_outboxMutex);
+            continue;
+        }
+        QByteArray bytes;
+        bytes.swap(m_outbox);
+        locker.unlock();
+        const bool written = sendBytes(bytes) >= 0;
+        locker.relock();
+        if (!written)
+            break;
+    }
+    m_outbox.clear();
 }
 
 bool ZQServerDispatch::handleBytes(QByteArray &carry, const char *data, int size)
@@ -112,6 +164,18 @@ bool ZQServerDispatch::readHello()
 
 void ZQServerDispatch::run()
 {
+    Writer writer(this);
+    writer.start();
+    readLoop();
+    stopRun();   // ends the writer, which may still wait for the client
+    writer.wait();
+    emit sigCliStop(m_appId);
+    if (m_endHandler)
+        m_endHandler(this);
+}
+
+void ZQServerDispatch::readLoop()
+{
     QByteArray carry;
     bool ok = true;
     if (m_appId.isEmpty()) {
@@ -135,11 +199,6 @@ void ZQServerDispatch::run()
         qCDebug(lcZqIpc) << "dispathc recv.....1" << n;
         ok = handleBytes(carry, buffer, int(n));
     }
-    if (m_running.load())
-        stopRun();
-    emit sigCliStop(m_appId);
-    if (m_endHandler)
-        m_endHandler(this);
 }
 
 int ZQServerDispatch::sendMsgToClinet(QString text)
@@ -160,6 +219,7 @@ int ZQServerDispatch::sendBytes(const QByteArray &bytes)
                                  MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             written += int(n);
+            clockStarted = false;   // the client reads: the bound starts again
             continue;
         }
         if (n < 0 && errno == EINTR)

@@ -5,6 +5,7 @@
 #include <QMutex>
 #include <QString>
 #include <QThread>
+#include <QWaitCondition>
 
 #include <atomic>
 #include <functional>
@@ -27,11 +28,17 @@ public:
     // router still writing never hits a reused descriptor.
     void stopRun();
 
+    // Queues bytes for the client. They are written on the connection's own
+    // writer thread, in the order posted, so the caller (the router) never
+    // waits for a client that reads slowly. Never blocks. A client whose
+    // unwritten bytes pass kMaxOutboxBytes is closed with a warning.
+    void postBytes(const QByteArray &bytes);
+
     // Writes the text and its NUL byte. Returns the bytes written, or -1.
     int sendMsgToClinet(QString text);
     // Writes ready-made bytes, waiting at most the write timeout for the peer
-    // to take them. A peer that cannot take them in time has stopped reading:
-    // its connection is shut down with a warning and -1 is returned.
+    // to take more of them. A peer that takes none for that long has stopped
+    // reading: its connection is shut down with a warning and -1 is returned.
     int sendBytes(const QByteArray &bytes);
 
     QString appId() const { return m_appId; }
@@ -51,19 +58,28 @@ public:
 
     // How long a new connection may take to deliver its hello frame.
     static constexpr int kHelloTimeoutMs = 2000;
+    // Unwritten bytes a client may have waiting before it counts as stalled.
+    static constexpr int kMaxOutboxBytes = 16 * 1024 * 1024;
 
 signals:
     void sigRevMsg(QString);
     void sigCliStop(QString AppId);
 
 private:
+    class Writer;
+
     bool handleBytes(QByteArray &carry, const char *data, int size);
     bool readHello();
+    void readLoop();
+    void writeLoop();
 
     const int m_socket;
     QString m_appId;   // set before the connection is entered in the table
     std::atomic<bool> m_running{true};
     QMutex m_writeMutex;
+    QMutex m_outboxMutex;
+    QWaitCondition m_outboxReady;
+    QByteArray m_outbox;   // posted, not yet handed to the writer thread
     QByteArray m_pending;
     std::function<bool(ZQServerDispatch *)> m_helloHandler;
     std::function<void(ZQServerDispatch *)> m_endHandler;

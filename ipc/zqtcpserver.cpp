@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -36,7 +37,7 @@ ZQTcpServer::~ZQTcpServer()
     stopServer();
 }
 
-bool ZQTcpServer::initServer(int port)
+bool ZQTcpServer::initServer(int port, bool allAddresses)
 {
     if (port < 0 || port > 65535) {
         qCWarning(lcZqIpc) << "bus hub: no such port" << port;
@@ -54,13 +55,17 @@ bool ZQTcpServer::initServer(int port)
 
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    // The bus has no authentication: only programs of this machine may
+    // reach it unless the deployment asks otherwise.
+    addr.sin_addr.s_addr = htonl(allAddresses ? INADDR_ANY : INADDR_LOOPBACK);
     addr.sin_port = htons(quint16(port));
     if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
         std::perror("call to bind");
         std::exit(1);
     }
-    if (::listen(fd, 20) < 0) {
+    // The whole suite starts at once after a log-in; a short backlog drops
+    // connection requests, which the clients then repeat seconds later.
+    if (::listen(fd, SOMAXCONN) < 0) {
         qCWarning(lcZqIpc) << "bus hub: listen failed:" << std::strerror(errno);
         ::close(fd);
         return false;
@@ -68,6 +73,12 @@ bool ZQTcpServer::initServer(int port)
     socklen_t len = sizeof addr;
     if (::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
         m_port = ntohs(addr.sin_port);
+    // Non-blocking, so the accept loop can take every waiting connection
+    // in one pass and stop at the first EAGAIN.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    if (allAddresses)
+        qCWarning(lcZqIpc) << "bus hub listens on every address of this machine, port" << m_port
+                           << ": any host of the network can reach it";
     m_listenSocket = fd;
     m_running.store(true);
     return true;
@@ -87,20 +98,26 @@ void ZQTcpServer::receiveMsg()
         const int r = ::poll(&pfd, 1, kAcceptPollMs);
         if (!m_running.load())
             break;
-        if (r > 0)
-            acceptOne();
+        if (r > 0) {
+            while (m_running.load() && acceptOne()) {
+            }
+        }
     }
     QMutexLocker locker(&m_loopMutex);
     m_loopActive = false;
     m_loopDone.wakeAll();
 }
 
-void ZQTcpServer::acceptOne()
+bool ZQTcpServer::acceptOne()
 {
     qCDebug(lcZqIpc) << "receiveMsg ....1";
     const int fd = ::accept4(m_listenSocket, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0)
-        return;   // the next connection is tried on the next pass
+    if (fd < 0) {
+        // EAGAIN: none is waiting any more. Any other failure concerns that
+        // one connection (gone before it was taken, no descriptor left); the
+        // next poll tries again.
+        return errno == EINTR || errno == ECONNABORTED;
+    }
     m_lastSocket.store(fd);
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -115,6 +132,7 @@ void ZQTcpServer::acceptOne()
     }
     dispatch->start();
     qCDebug(lcZqIpc) << "receiveMsg ....5";
+    return true;
 }
 
 bool ZQTcpServer::registerConnection(ZQServerDispatch *dispatch)
@@ -130,11 +148,17 @@ bool ZQTcpServer::registerConnection(ZQServerDispatch *dispatch)
     // Under the route lock no routed text can reach the new connection
     // before its "succeful", and it is reachable once the client has that.
     QMutexLocker routeLocker(&queue->routeLock());
-    if (queue->getClinetSocketByAppid(appId))
-        qCDebug(lcZqIpc) << "bus hub: identifier" << appId << "reconnected; the new connection replaces the old";
+    ZQServerDispatch *older = queue->getClinetSocketByAppid(appId);
     queue->insertClientSocket(appId, dispatch);
+    if (older) {
+        // The older connection would hear nothing any more while it still
+        // looked alive; closing it lets its owner notice and join again.
+        qCWarning(lcZqIpc) << "bus hub: identifier" << appId
+                           << "joined again; its older connection is closed";
+        older->stopRun();
+    }
     qCDebug(lcZqIpc) << "receiveMsg ....4";
-    dispatch->sendBytes(ZQWire::replyBytes(QLatin1String(ZQWire::kHelloReply)));
+    dispatch->postBytes(ZQWire::replyBytes(QLatin1String(ZQWire::kHelloReply)));
     return true;
 }
 

@@ -20,10 +20,11 @@ public:
     explicit ZQTcpServer(QObject *parent = nullptr);
     ~ZQTcpServer() override;
 
-    // Binds all local IPv4 addresses on `port` (0 picks a free port, see
-    // serverPort()) and listens. A port that cannot be bound ends the process
-    // with status 1 after "call to bind: <error>" on standard error.
-    bool initServer(int port);
+    // Binds 127.0.0.1 (every local IPv4 address with `allAddresses`) on
+    // `port` (0 picks a free port, see serverPort()) and listens. A port that
+    // cannot be bound ends the process with status 1 after
+    // "call to bind: <error>" on standard error.
+    bool initServer(int port, bool allAddresses = false);
     // Stops accepting, ends every connection and waits for their threads.
     void stopServer();
     // The port actually listened on, or -1.
@@ -36,7 +37,8 @@ public slots:
     void clientStop(QString appID);
 
 private:
-    void acceptOne();
+    // False once no connection waits.
+    bool acceptOne();
     bool registerConnection(ZQServerDispatch *dispatch);
     void connectionEnded(ZQServerDispatch *dispatch);
     void reapFinished();

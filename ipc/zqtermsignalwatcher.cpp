@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -11,6 +12,8 @@
 
 namespace {
 int signalFds[2] = {-1, -1}; // [0] written by the handler, [1] read in the loop
+std::atomic<bool> stopFlag{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set in a signal handler");
 } // namespace
 
 ZQTermSignalWatcher::ZQTermSignalWatcher(QObject *parent)
@@ -75,8 +78,14 @@ void ZQTermSignalWatcher::restoreDefaults()
         ::sigaction(signo, &action, nullptr);
 }
 
+bool ZQTermSignalWatcher::stopRequested()
+{
+    return stopFlag.load();
+}
+
 void ZQTermSignalWatcher::handleSignal(int signo)
 {
+    stopFlag.store(true);
     const int saved = errno;
     const char byte = char(signo);
     ssize_t ignored = ::write(signalFds[0], &byte, 1);

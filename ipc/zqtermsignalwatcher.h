@@ -20,6 +20,11 @@ public:
 
     bool isActive() const;
 
+    // True once SIGTERM or SIGINT has arrived. Set by the handler itself, so
+    // code that waits on the main thread (whose event loop only sees the
+    // signal later) can stop waiting at once. Safe from any thread.
+    static bool stopRequested();
+
 signals:
     void sigTerminate(int signo);
 

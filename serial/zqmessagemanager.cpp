@@ -156,6 +156,11 @@ void ZQMessageManager::writeMsg(QByteArray frame)
         m_writer->writeSerialPort(frame);
 }
 
+bool ZQMessageManager::tryWriteMsg(const QByteArray &frame, int timeoutMs)
+{
+    return !m_writer || m_writer->tryWriteSerialPort(frame, timeoutMs);
+}
+
 // Closes and frees the port object of the previous attempt, so that a closed
 // port can never feed the handshake again.
 void ZQMessageManager::releaseNewestPort()

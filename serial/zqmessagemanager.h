@@ -24,6 +24,10 @@ public:
     ~ZQMessageManager() override;
 
     void writeMsg(QByteArray frame) override;
+    // writeMsg that waits at most timeoutMs while the writer's queue is full;
+    // false when the frame could not be queued in that time. True also when
+    // the frame is dropped because the link is not up.
+    bool tryWriteMsg(const QByteArray &frame, int timeoutMs);
     QObject *getObject() override;
     void checkPort() override;
 

@@ -2,7 +2,16 @@
 
 #include <QMutexLocker>
 #include <QSerialPort>
-#include <memory>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+// How often a write that the device cannot take yet looks at the run flag.
+constexpr int RetryMs = 20;
+} // namespace
 
 ZQSerialWrite::ZQSerialWrite(QObject *parent)
     : QThread(parent)
@@ -14,14 +23,19 @@ ZQSerialWrite::~ZQSerialWrite()
     m_run = false;
     m_used.release(); // wakes the thread if it waits for a frame
     wait();
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 void ZQSerialWrite::setSerialPortPtr(QSerialPort *port)
 {
-    {
-        QMutexLocker lock(&m_mutex);
-        m_port = port;
-    }
+    // The frames are written on this thread straight to the device, never
+    // through the port object: that belongs to the thread that reads it (the
+    // control centre's main thread), and that thread may be the very sender
+    // that waits on a full queue. A copy of the descriptor stays valid even
+    // when the port object is closed meanwhile.
+    if (m_fd < 0 && port && port->isOpen() && port->handle() >= 0)
+        m_fd = ::fcntl(port->handle(), F_DUPFD_CLOEXEC, 0);
     if (!isRunning())
         start(InheritPriority);
 }
@@ -36,6 +50,18 @@ void ZQSerialWrite::writeSerialPort(QByteArray frame)
     m_used.release();
 }
 
+bool ZQSerialWrite::tryWriteSerialPort(const QByteArray &frame, int timeoutMs)
+{
+    if (!m_free.tryAcquire(1, timeoutMs))
+        return false;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_queue.append(frame);
+    }
+    m_used.release();
+    return true;
+}
+
 void ZQSerialWrite::run()
 {
     while (m_run) {
@@ -48,35 +74,34 @@ void ZQSerialWrite::run()
             frame = m_queue.takeFirst();
         }
         m_free.release();
-        writeOnPortThread(frame);
+        writeFrame(frame);
         msleep(PauseMs);
     }
 }
 
-// QSerialPort is not thread-safe and reads happen on the thread that owns the
-// port, so the write and flush are handed to that thread. This thread waits
-// until they are done, which keeps the pause between frames on the line.
-void ZQSerialWrite::writeOnPortThread(const QByteArray &frame)
+// The whole frame, or nothing more once the device is gone: the port is
+// non-blocking, so a full output buffer is waited out here.
+void ZQSerialWrite::writeFrame(const QByteArray &frame)
 {
-    QPointer<QSerialPort> port;
-    {
-        QMutexLocker lock(&m_mutex);
-        port = m_port;
-    }
-    if (!port)
+    if (m_fd < 0)
         return;
-    // Shared so that a write still pending after this object is gone does not
-    // touch freed memory.
-    auto done = std::make_shared<QSemaphore>(0);
-    const bool posted = QMetaObject::invokeMethod(port.data(), [port, frame, done]() {
-        if (port && port->isOpen()) {
-            port->write(frame);
-            port->flush();
+    const char *data = frame.constData();
+    size_t left = size_t(frame.size());
+    while (left > 0 && m_run) {
+        const ssize_t n = ::write(m_fd, data, left);
+        if (n > 0) {
+            data += n;
+            left -= size_t(n);
+            continue;
         }
-        done->release();
-    }, Qt::QueuedConnection);
-    if (!posted)
-        return;
-    while (m_run && !done->tryAcquire(1, 20)) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd pfd{m_fd, POLLOUT, 0};
+            if (::poll(&pfd, 1, RetryMs) > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)))
+                return;
+            continue;
+        }
+        return; // refused by the device: the frame is lost, as before
     }
 }

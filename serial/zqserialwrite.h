@@ -4,7 +4,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QMutex>
-#include <QPointer>
 #include <QSemaphore>
 #include <QThread>
 #include <atomic>
@@ -20,12 +19,16 @@ public:
     // Drops what is still queued and ends the thread, also while it waits.
     ~ZQSerialWrite() override;
 
-    // Sets the port to write to (owned by the caller) and starts the thread.
+    // Sets the port to write to (open, owned by the caller) and starts the
+    // thread. Called once.
     void setSerialPortPtr(QSerialPort *port);
 
     // Queues one frame; waits while QueueSlots frames are already queued.
     // Safe from any thread.
     void writeSerialPort(QByteArray frame);
+    // The same, but waits at most timeoutMs for a free slot; false (frame
+    // not queued) when none came free in that time.
+    bool tryWriteSerialPort(const QByteArray &frame, int timeoutMs);
 
     static constexpr int QueueSlots = 6000;
     static constexpr int PauseMs = 50;
@@ -34,14 +37,14 @@ protected:
     void run() override;
 
 private:
-    void writeOnPortThread(const QByteArray &frame);
+    void writeFrame(const QByteArray &frame);
 
     QList<QByteArray> m_queue;
     QSemaphore m_free{QueueSlots};
     QSemaphore m_used{0};
     std::atomic<bool> m_run{true};
-    QMutex m_mutex; // guards m_queue and m_port
-    QPointer<QSerialPort> m_port;
+    QMutex m_mutex; // guards m_queue
+    int m_fd = -1;  // this writer's own copy of the port's descriptor
 };
 
 #endif

@@ -141,6 +141,12 @@ QByteArray ZQBusinessManager::passThroughFrame(const QJsonObject& message)
         return QByteArray();
     const QByteArray payload =
         QByteArray::fromBase64(message.value(QStringLiteral("param")).toString().toLatin1());
+    if (payload.isEmpty()) {
+        // Empty, missing or not Base64: an envelope without a command would
+        // reach the board as a frame that means nothing.
+        qWarning() << "EVENT_ANY without a command (its \"param\" decodes to no bytes); nothing sent";
+        return QByteArray();
+    }
     const QByteArray frame = ZQBoardFrame::build(payload);
     if (frame.isEmpty())
         qWarning() << "EVENT_ANY payload of" << payload.size() << "bytes exceeds"

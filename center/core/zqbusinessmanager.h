@@ -43,7 +43,7 @@ public:
     // The pass-through message for a frame that no module claims.
     static QJsonObject passThroughMessage(const QByteArray& frame);
     // The frame for an unclaimed "EVENT_ANY" message; empty when the message
-    // is not one or its payload does not fit a frame.
+    // is not one, or its payload is empty or does not fit a frame.
     static QByteArray passThroughFrame(const QJsonObject& message);
 
 signals:

@@ -11,10 +11,13 @@
 #include "zqmessagemanager.h"
 #include "zqserialportrecivequeue.h"
 #include "zqserialportthread.h"
+#include "zqtermsignalwatcher.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSettings>
 #include <QTimer>
 
 #include <unistd.h>
@@ -36,6 +39,7 @@ ZQTMsgDispatch::ZQTMsgDispatch(QObject *parent) : QObject(parent)
 {
     ZQMessageManager *serial = new ZQMessageManager(this);
     m_serial = serial;
+    m_serialManager = serial;
     QObject *serialObject = m_serial->getObject();
     connect(serialObject, SIGNAL(onReturnMessage(QByteArray)), this,
             SLOT(slotReciveCommand(QByteArray)), Qt::QueuedConnection);
@@ -44,8 +48,13 @@ ZQTMsgDispatch::ZQTMsgDispatch(QObject *parent) : QObject(parent)
 
     m_ipc = new ZQIPC;
     const int busPort = ZQIPC::busPort();
-    if (!m_ipc->createTcpServer(busPort))
+    const bool allAddresses = busListensOnAllAddresses();
+    if (!m_ipc->createTcpServer(busPort, allAddresses))
         qWarning() << "bus hub not started on port" << busPort;
+    else if (allAddresses)
+        qWarning() << "bus hub open to every address of the panel (Bus/ListenAll=1 in version.ini):"
+                   << "any host of the network can reach port" << busPort
+                   << "and drive the mainboard or start programs, without authentication";
     connect(m_ipc, &ZQIPC::sigRecvInfo, this, &ZQTMsgDispatch::slotReciveMessage,
             Qt::QueuedConnection);
 
@@ -80,6 +89,14 @@ ZQTMsgDispatch::~ZQTMsgDispatch()
     delete m_ipc;
     m_ipc = nullptr;
     m_pending.clear();
+}
+
+bool ZQTMsgDispatch::busListensOnAllAddresses()
+{
+    QSettings settings(QCoreApplication::applicationDirPath() + QStringLiteral("/version.ini"),
+                       QSettings::IniFormat);
+    settings.setIniCodec("UTF-8");
+    return settings.value(QStringLiteral("Bus/ListenAll"), 0).toInt() == 1;
 }
 
 void ZQTMsgDispatch::init()
@@ -217,11 +234,26 @@ void ZQTMsgDispatch::slotSendCommand(QByteArray command)
         m_splitSerial = nextSplitSerial(m_splitSerial);
         const QList<QByteArray> parts = splitCommand(command, m_splitSerial);
         for (const QByteArray &part : parts)
-            m_serial->writeMsg(part);
+            writeToBoard(part);
     } else {
-        m_serial->writeMsg(command);
+        writeToBoard(command);
     }
     qDebug() << "send cmd" << command.toHex(' ').toUpper();
+}
+
+void ZQTMsgDispatch::writeToBoard(const QByteArray &frame)
+{
+    // A full serial queue makes this thread wait until the writer has room,
+    // as it should; but a stop must not wait behind thousands of frames, and
+    // this thread's event loop sees the stop signal only after the queued
+    // commands, so the signal is looked at here directly.
+    while (!m_serialManager->tryWriteMsg(frame, kSendWaitSliceMs)) {
+        if (ZQTermSignalWatcher::stopRequested()) {
+            if (m_droppedAtStop++ == 0)
+                qWarning() << "stopping: commands for the board that wait for a full serial queue are dropped";
+            return;
+        }
+    }
 }
 
 void ZQTMsgDispatch::slotReciveCommand(QByteArray frame)

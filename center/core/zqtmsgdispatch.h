@@ -13,6 +13,7 @@ class ZQBusinessManager;
 class ZQIPC;
 class ZQIpcThread;
 class ZQLocalOperatoer;
+class ZQMessageManager;
 class ZQSerialPortThread;
 
 // The hub of velacenter: wires the serial link, the bus, the business modules
@@ -26,6 +27,13 @@ public:
     static constexpr int kPartDataBytes = 21;    // data bytes per part frame
     static constexpr int kMaxUnsplitBytes = 32;  // longer commands are split on version 2
     static constexpr int kMaxPendingMessages = 64;
+    // How long one wait on a full serial queue lasts before the hub looks
+    // whether the program is being stopped.
+    static constexpr int kSendWaitSliceMs = 50;
+
+    // "Bus/ListenAll" = 1 in version.ini opens the bus hub to every address
+    // of the panel; otherwise only programs of the panel itself reach it.
+    static bool busListensOnAllAddresses();
 
     explicit ZQTMsgDispatch(QObject *parent = nullptr);
     ~ZQTMsgDispatch() override;
@@ -55,6 +63,8 @@ public slots:
     void slotReciveCommand(QByteArray frame);
 
 private:
+    void writeToBoard(const QByteArray &frame);
+
     struct package
     {
         int serialNo = 0;
@@ -69,6 +79,7 @@ private:
     ZQIpcThread *m_ipcThread = nullptr;
     ZQSerialPortThread *m_serialThread = nullptr;
     IZQMessageManager *m_serial = nullptr;
+    ZQMessageManager *m_serialManager = nullptr; // the same object
     ZQLocalOperatoer *m_local = nullptr;
     ZQBusinessManager *m_business = nullptr;
     int m_recvCount = 0;
@@ -78,6 +89,7 @@ private:
     QList<package> m_pending;
     bool m_linkUp = false;
     bool m_workersStopped = false;
+    int m_droppedAtStop = 0;
 };
 
 #endif // ZQTMSGDISPATCH_H

@@ -202,7 +202,7 @@ void TstZQBusTool::hubRunsAndStopsOnSignal()
     QRegularExpressionMatch m;
     QElapsedTimer clock;
     clock.start();
-    while (!(m = QRegularExpression("listening on 0\\.0\\.0\\.0:(\\d+)").match(QString::fromUtf8(err))).hasMatch()
+    while (!(m = QRegularExpression("listening on 127\\.0\\.0\\.1:(\\d+)").match(QString::fromUtf8(err))).hasMatch()
            && clock.elapsed() < 5000) {
         hub.setReadChannel(QProcess::StandardError);
         hub.waitForReadyRead(200);

@@ -164,7 +164,7 @@ int runHub(const QStringList &args)
     ZQIPC bus;
     if (!bus.createTcpServer(port))
         return fail(kFailed, QString("cannot listen on port %1").arg(port));
-    std::fprintf(stderr, "zqbus: hub listening on 0.0.0.0:%d\n", bus.serverPort());
+    std::fprintf(stderr, "zqbus: hub listening on 127.0.0.1:%d\n", bus.serverPort());
 
     // Ctrl-C and TERM end the hub cleanly through the event loop.
     ZQTermSignalWatcher stopWatcher;

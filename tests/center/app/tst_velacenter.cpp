@@ -6,7 +6,11 @@
 #include <QJsonDocument>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -79,6 +83,9 @@ private slots:
     void failedCheckWaitsForReCheck();
     void boardLostAfterLinkUp();
     void cleanStopOnSigterm();
+    void burstBeyondWriterQueue();
+    void busListenAddress_data();
+    void busListenAddress();
 
 private:
     // Sends an EVENT_ANY that must arrive, so that anything sent before it
@@ -604,6 +611,75 @@ void TestVelaCenter::cleanStopOnSigterm()
     QVERIFY2(output.contains(QStringLiteral("stop signal 15")), qPrintable(output.right(2000)));
     QVERIFY2(output.contains(QStringLiteral("work threads stopped")), qPrintable(output.right(2000)));
     QVERIFY2(!output.contains(QStringLiteral("Destroyed while thread")), qPrintable(output.right(2000)));
+}
+
+// More commands at once than the serial writer holds (6000): the line keeps
+// draining in order at its pace, and SIGTERM still stops the centre in the
+// usual time although thousands of commands wait.
+void TestVelaCenter::burstBeyondWriterQueue()
+{
+    VelaCenterRig rig;
+    QVERIFY(startOwn(rig, quiet()));
+    const int from = rig.boardReceivedCount();
+    const int count = 6500;
+    const auto numbered = [](int i) { return hex("E8E9") + QByteArray(1, char(i >> 8)) + QByteArray(1, char(i)); };
+    for (int i = 0; i < count; ++i)
+        QCOMPARE(rig.sendToCentre(VelaCenterRig::eventAny(numbered(i), QStringLiteral("ID_APP_VELACENTER"))), 0);
+    // Time for the whole burst to reach the centre and fill the queue.
+    QTest::qWait(3000);
+    const int early = rig.boardReceivedCount();
+    QTest::qWait(3000);
+    const int late = rig.boardReceivedCount();
+    // 20 frames a second are due; a loaded machine may lag a little, the
+    // writer is never faster.
+    QVERIFY2(late - early >= 40 && late - early <= 62,
+             qPrintable(QStringLiteral("%1 frames in 3 s").arg(late - early)));
+    const QList<QByteArray> got = rig.boardReceived().mid(from);
+    for (int i = 0; i < got.size(); ++i)
+        QCOMPARE(got.at(i), VelaCenterRig::frameOf(numbered(i)));
+
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(pid_t(rig.centre().processId()), SIGTERM);
+    // The usual stop: the hub stays up ten seconds after the centre's client left.
+    QVERIFY2(rig.centre().waitForFinished(25000), "the centre did not stop");
+    QCOMPARE(rig.centre().exitStatus(), QProcess::NormalExit);
+    QVERIFY2(clock.elapsed() < 20000, qPrintable(QStringLiteral("stop took %1 ms").arg(clock.elapsed())));
+}
+
+void TestVelaCenter::busListenAddress_data()
+{
+    QTest::addColumn<bool>("listenAll");
+    QTest::newRow("this panel only by default") << false;
+    QTest::newRow("every address with Bus/ListenAll=1") << true;
+}
+
+void TestVelaCenter::busListenAddress()
+{
+    QFETCH(bool, listenAll);
+    VelaCenterRig own;
+    VelaCenterRig *rig = m_rig;
+    if (listenAll) {
+        VelaCenterRig::Options options;
+        options.extraIni = QStringLiteral("[Bus]\nListenAll=1\n");
+        options.waitForLink = false;
+        QVERIFY(startOwn(own, options));
+        rig = &own;
+    } else {
+        QVERIFY(startShared());
+        rig = m_rig;
+    }
+    // 127.0.0.2 is this machine too, but not 127.0.0.1: it stands for any
+    // other address of the panel.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(23334);
+    ::inet_pton(AF_INET, "127.0.0.2", &addr.sin_addr);
+    const bool reached = ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    QCOMPARE(reached, listenAll);
+    QCOMPARE(rig->centreOutput().contains(QStringLiteral("bus hub open to every address")), listenAll);
 }
 
 QTEST_GUILESS_MAIN(TestVelaCenter)
