@@ -26,6 +26,7 @@ public:
     void writeMsg(QByteArray frame) override;
     QObject *getObject() override;
     void checkPort() override;
+    QList<QByteArray> closePort() override;
 
     // The system name or path of the port that checkPort() opens.
     QString portName() const { return m_portName; }
@@ -49,6 +50,9 @@ signals:
     void serialPortSucces(int verison);
     void onReturnMessage(QByteArray msg);
     void serialPortError();
+    // The linked port went away (device gone, read or write error, end of
+    // file). Emitted once per link; the port is no longer used.
+    void serialPortLost();
 
 private slots:
     void slotTimerBaudRate();
@@ -61,6 +65,7 @@ private:
     void releaseNewestPort();
     void handOver();
     void handleHandshakeFrame(const QByteArray &frame);
+    void loseLink(QSerialPort *port);
 
     ZQSerialRead *m_reader = nullptr;
     ZQSerialWrite *m_writer = nullptr;
@@ -83,6 +88,8 @@ private:
     QString m_portName;
     bool m_everOpened = false; // a port has opened at some attempt
     bool m_linked = false;
+    bool m_lost = false;       // the link went after coming up; closePort() follows
+    bool m_recovering = false; // looking for the port again after closePort()
 };
 
 #endif

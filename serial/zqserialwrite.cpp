@@ -36,6 +36,17 @@ void ZQSerialWrite::writeSerialPort(QByteArray frame)
     m_used.release();
 }
 
+QList<QByteArray> ZQSerialWrite::stopAndTakeQueued()
+{
+    m_run = false;
+    m_used.release();
+    wait();
+    QMutexLocker lock(&m_mutex);
+    QList<QByteArray> queued;
+    queued.swap(m_queue);
+    return queued;
+}
+
 void ZQSerialWrite::run()
 {
     while (m_run) {

@@ -27,6 +27,10 @@ public:
     // Safe from any thread.
     void writeSerialPort(QByteArray frame);
 
+    // Ends the thread and hands back the frames it has not written, oldest
+    // first, so that a lost link can send them once it is back.
+    QList<QByteArray> stopAndTakeQueued();
+
     static constexpr int QueueSlots = 6000;
     static constexpr int PauseMs = 50;
 
