@@ -269,7 +269,7 @@ void ZQMessageManager::loseLink(QSerialPort *port)
     if (m_lost)
         return;
     m_lost = true;
-    qDebug() << "serial link lost on" << port->portName() << ":" << port->errorString();
+    qDebug() << "serial port" << port->portName() << "lost:" << port->errorString() << "- link down";
     // Queued: the port may be inside its own notifier, and the receiver
     // closes it.
     QMetaObject::invokeMethod(this, [this]() {
