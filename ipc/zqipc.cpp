@@ -75,12 +75,20 @@ bool ZQIPC::createTcpClient(QString appId, const char *ip, int port)
     }
     m_joinedAt.start();
     // Subscriptions made before the first join.
-    for (const QString &source : qAsConst(m_subscriptions))
-        m_client->registerAccept(source);
+    sendSubscriptions();
     startReceiving();
     if (m_reconnecting)
         emit sigHubJoined();
     return true;
+}
+
+void ZQIPC::sendSubscriptions()
+{
+    QMutexLocker lock(&m_subscriptionsMutex);
+    const QStringList sources = m_subscriptions;
+    lock.unlock();
+    for (const QString &source : sources)
+        m_client->registerAccept(source);
 }
 
 void ZQIPC::setReconnecting(bool on)
@@ -154,8 +162,7 @@ void ZQIPC::slotRejoin()
     else
         m_kicks = 0;
     m_joinedAt.start();
-    for (const QString &source : qAsConst(m_subscriptions))
-        m_client->registerAccept(source);
+    sendSubscriptions();
     startReceiving();
     qCDebug(lcZqIpc) << "bus client" << m_appId << ": joined the hub again";
     emit sigHubJoined();
@@ -177,15 +184,21 @@ int ZQIPC::sentInfo(QString target, QString message)
 
 void ZQIPC::registerMsgAccept(QString source)
 {
-    if (!m_subscriptions.contains(source))
-        m_subscriptions.append(source);
+    {
+        QMutexLocker lock(&m_subscriptionsMutex);
+        if (!m_subscriptions.contains(source))
+            m_subscriptions.append(source);
+    }
     if (m_client)
         m_client->registerAccept(source);
 }
 
 void ZQIPC::deleteMsgAccept(QString source)
 {
-    m_subscriptions.removeAll(source);
+    {
+        QMutexLocker lock(&m_subscriptionsMutex);
+        m_subscriptions.removeAll(source);
+    }
     if (m_client)
         m_client->deleteAccept(source);
 }
