@@ -50,3 +50,19 @@ function(vela_add_test name)
       "QT_XCB_GL_INTEGRATION=none;LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/scripts/lsan.supp:print_suppressions=0")
   endif()
 endfunction()
+
+# vela_add_fuzz_replay(<name> SOURCES <fuzz target sources...> CORPUS <dir>
+#                      [LIBS <targets...>] [TIMEOUT <s>])
+# The libFuzzer target built as a plain test (any compiler) that feeds every
+# file of the committed corpus to LLVMFuzzerTestOneInput once. The same folder
+# is the seed corpus for a real fuzzing run.
+function(vela_add_fuzz_replay name)
+  cmake_parse_arguments(F "" "CORPUS;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT F_TIMEOUT)
+    set(F_TIMEOUT 120)
+  endif()
+  vela_add_test(${name} SOURCES ${F_SOURCES} ${PROJECT_SOURCE_DIR}/tests/fuzzreplay/fuzzreplay.cpp
+                LIBS ${F_LIBS} TIMEOUT ${F_TIMEOUT} LABELS fuzz)
+  get_filename_component(corpus ${F_CORPUS} ABSOLUTE)
+  target_compile_definitions(${name} PRIVATE VELA_FUZZ_CORPUS="${corpus}")
+endfunction()

@@ -1,10 +1,17 @@
 #ifndef ZQIPC_H
 #define ZQIPC_H
 
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+
+#include <atomic>
 
 class QThread;
+class QTimer;
 class ZQTcpServer;
 class ZQTcpClient;
 class ZQSendMsgThread;
@@ -33,7 +40,8 @@ public:
     // status 1 ("call to bind").
     bool createTcpServer(int port, bool allAddresses = false);
     // Connects to the hub as `appId`. Only once per facade: a later call
-    // returns false, even when the first attempt failed.
+    // returns false, even when the first attempt failed (in reconnecting
+    // mode the facade then keeps trying by itself).
     bool createTcpClient(QString appId, char *ip, int port);
     bool createTcpClient(QString appId, const char *ip, int port);
 
@@ -41,8 +49,22 @@ public:
     int sentInfo(QString message);                   // publish
     int sentInfo(QString target, QString message);   // "ID_ALL", "ID_NULL" or an identifier
 
+    // Subscriptions are remembered and sent again whenever the facade joins
+    // again in reconnecting mode.
     void registerMsgAccept(QString source);
     void deleteMsgAccept(QString source);
+
+    // Reconnecting mode, off by default; set it before createTcpClient(). The
+    // facade then rejoins by itself when the hub goes away or closes the
+    // connection, and keeps trying when the first attempt fails: with the same
+    // identifier, sending every subscription again, and emitting sigHubJoined()
+    // once it is in. It retries after 0.25 s, doubling up to every 2 s while
+    // the hub is unreachable. When the hub keeps closing fresh connections
+    // (another client took over the identifier) it waits 1, 2, 4, 8 s between
+    // rejoins and gives up after the fifth, with one warning. Needs an event
+    // loop in the facade's thread.
+    void setReconnecting(bool on);
+    bool isReconnecting() const { return m_reconnecting; }
 
     // Ends the connection and the client's receive thread.
     void closeClient();
@@ -56,9 +78,18 @@ public:
 
 signals:
     void sigRecvInfo(QString info);
+    // The connection to the hub ended (the hub stopped or closed it); not
+    // emitted after closeClient(). In both modes.
+    void sigHubLost();
+    // Reconnecting mode: joined (again); the subscriptions are sent.
+    void sigHubJoined();
 
 public slots:
     void receiveMsg(QString);
+
+private slots:
+    void slotClientLost();
+    void slotRejoin();
 
 private:
     ZQTcpServer *m_server = nullptr;
@@ -66,6 +97,24 @@ private:
     ZQTcpClient *m_client = nullptr;
     QThread *m_clientThread = nullptr;
     ZQSendMsgThread *m_sendThread = nullptr;
+
+    void startReceiving();
+    void scheduleRejoin(int delayMs);
+    void sendSubscriptions();
+
+    bool m_reconnecting = false;
+    std::atomic<bool> m_closed{false};
+    QString m_appId;
+    QByteArray m_host;
+    int m_port = 0;
+    QStringList m_subscriptions;
+    mutable QMutex m_subscriptionsMutex; // subscriptions may come from any thread
+    QTimer *m_rejoinTimer = nullptr;
+    int m_retryMs = 0;        // wait before the next attempt while the hub is away
+    int m_failedAttempts = 0; // attempts since the connection was lost
+    int m_kicks = 0;          // fresh connections the running hub closed in a row
+    qint64 m_lastLifetimeMs = -1;
+    QElapsedTimer m_joinedAt;
 };
 
 #endif // ZQIPC_H

@@ -173,8 +173,12 @@ void ZQTcpClient::receiveMsgFromServer()
             emit sigRecMsg(QString::fromUtf8(m));
     }
     m_connected.store(false);
-    QMutexLocker sendLocker(&m_sendMutex);
-    QMutexLocker fdLocker(&m_fdMutex);
-    m_looping = false;
-    closeSocketLocked();
+    {
+        QMutexLocker sendLocker(&m_sendMutex);
+        QMutexLocker fdLocker(&m_fdMutex);
+        m_looping = false;
+        closeSocketLocked();
+    }
+    if (m_running.load())
+        emit sigConnectionLost();
 }

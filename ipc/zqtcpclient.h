@@ -17,7 +17,8 @@ public:
     ~ZQTcpClient() override;
 
     // Connects to ip:port and sends the hello. True once connected and the
-    // hello is written.
+    // hello is written. May be called again once the receive loop has ended,
+    // to join again over a new connection.
     bool initClient(QString appId, const char *ip, int port);
     // False when the frame was written; true when it was not (not connected,
     // too long to frame, or the write failed). Safe to call from any thread:
@@ -33,6 +34,9 @@ public:
 
 signals:
     void sigRecMsg(QString);
+    // The receive loop ended because the hub closed the connection or went
+    // away (not after closeClient()). Emitted on the receiving thread.
+    void sigConnectionLost();
 
 public slots:
     // The receive loop: runs until closeClient() or until the hub goes away.

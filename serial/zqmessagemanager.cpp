@@ -187,6 +187,10 @@ void ZQMessageManager::checkPort()
         return;
     }
     m_baudTimer->stop();
+    // After a loss the device may be back under another name, or the
+    // settings may name a new one.
+    if (m_recovering)
+        readSettings();
 
     int baud = QSerialPort::UnknownBaud;
     if (m_retryCount == 0) {
@@ -224,8 +228,59 @@ void ZQMessageManager::checkPort()
         }
     } else {
         qDebug() << "checkPort: cannot open" << m_portName << port->errorString();
+        if (m_recovering) {
+            // The caller paces the search for a lost port; no retries of our own.
+            QTimer::singleShot(0, this, [this]() {
+                if (m_recovering && !m_linked)
+                    emit serialPortError();
+            });
+            return;
+        }
     }
     m_baudTimer->start(m_extraSeconds * 1000 + AnswerWaitMs);
+}
+
+QList<QByteArray> ZQMessageManager::closePort()
+{
+    m_baudTimer->stop();
+    m_versionTimer->stop();
+    QList<QByteArray> unsent;
+    if (m_writer) {
+        unsent = m_writer->stopAndTakeQueued();
+        delete m_writer;
+        m_writer = nullptr;
+    }
+    m_reader->stopReading();
+    releaseNewestPort();
+    m_activePort = nullptr;
+    m_handshakeBuffer.clear();
+    // The next checkPort() is a first attempt again, at the configured rate.
+    m_linked = false;
+    m_lost = false;
+    m_version = 0;
+    m_handshakePending = true;
+    m_useHighBaud = true;
+    m_retryCount = 0;
+    m_extraSeconds = 0;
+    m_openFailures = 0;
+    m_everOpened = false;
+    m_recovering = true;
+    qDebug() << "closePort:" << unsent.size() << "frames were not sent";
+    return unsent;
+}
+
+void ZQMessageManager::loseLink(QSerialPort *port)
+{
+    if (m_lost)
+        return;
+    m_lost = true;
+    qDebug() << "serial port" << port->portName() << "lost:" << port->errorString() << "- link down";
+    // Queued: the port may be inside its own notifier, and the receiver
+    // closes it.
+    QMetaObject::invokeMethod(this, [this]() {
+        if (m_lost)
+            emit serialPortLost();
+    }, Qt::QueuedConnection);
 }
 
 void ZQMessageManager::slotDataReady()
@@ -276,6 +331,7 @@ void ZQMessageManager::handOver()
     m_writer = new ZQSerialWrite(this);
     m_writer->setSerialPortPtr(m_activePort);
     m_linked = true;
+    m_recovering = false;
     m_handshakeBuffer.clear();
 }
 
@@ -322,8 +378,9 @@ void ZQMessageManager::slotTimerBaudRate()
     }
 }
 
-// A vanished device (pseudo-terminal closed, adapter pulled) makes the port
-// report errors without end; it is closed once and stays quiet.
+// A vanished device (pseudo-terminal closed, adapter pulled, end of file)
+// makes the port report errors without end; it is closed once and stays
+// quiet. The linked port going away is reported with serialPortLost().
 void ZQMessageManager::slotPortError(QSerialPort::SerialPortError error)
 {
     auto *port = qobject_cast<QSerialPort *>(sender());
@@ -337,7 +394,10 @@ void ZQMessageManager::slotPortError(QSerialPort::SerialPortError error)
     if (port->property(LostProperty).toBool())
         return;
     port->setProperty(LostProperty, true);
-    qWarning() << "serial port" << port->portName() << "lost:" << port->errorString() << "- closing it";
+    if (port == m_activePort && m_linked)
+        loseLink(port); // the control centre reports it, once
+    else
+        qWarning() << "serial port" << port->portName() << "lost:" << port->errorString() << "- closing it";
     // Closed from the event loop: the port may still be inside its own
     // notifier when it reports the error.
     QMetaObject::invokeMethod(port, [port]() { port->close(); }, Qt::QueuedConnection);

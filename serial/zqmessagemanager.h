@@ -30,6 +30,7 @@ public:
     bool tryWriteMsg(const QByteArray &frame, int timeoutMs);
     QObject *getObject() override;
     void checkPort() override;
+    QList<QByteArray> closePort() override;
 
     // The system name or path of the port that checkPort() opens.
     QString portName() const { return m_portName; }
@@ -53,6 +54,9 @@ signals:
     void serialPortSucces(int verison);
     void onReturnMessage(QByteArray msg);
     void serialPortError();
+    // The linked port went away (device gone, read or write error, end of
+    // file). Emitted once per link; the port is no longer used.
+    void serialPortLost();
 
 private slots:
     void slotTimerBaudRate();
@@ -65,6 +69,7 @@ private:
     void releaseNewestPort();
     void handOver();
     void handleHandshakeFrame(const QByteArray &frame);
+    void loseLink(QSerialPort *port);
 
     ZQSerialRead *m_reader = nullptr;
     ZQSerialWrite *m_writer = nullptr;
@@ -87,6 +92,8 @@ private:
     QString m_portName;
     bool m_everOpened = false; // a port has opened at some attempt
     bool m_linked = false;
+    bool m_lost = false;       // the link went after coming up; closePort() follows
+    bool m_recovering = false; // looking for the port again after closePort()
 };
 
 #endif

@@ -28,6 +28,20 @@ void ZQSerialRead::setSerialPortPtr(QSerialPort *port)
         start(InheritPriority);
 }
 
+void ZQSerialRead::stopReading()
+{
+    m_run = false;
+    wait();
+    if (m_port)
+        disconnect(m_port, nullptr, this, nullptr);
+    m_port = nullptr;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_buffer.clear();
+    }
+    m_run = true;
+}
+
 void ZQSerialRead::slotReadReady()
 {
     if (!m_port)

@@ -21,6 +21,9 @@ public:
     // Takes over reading `port` (owned by the caller, living on this object's
     // thread) and starts the scanning thread.
     void setSerialPortPtr(QSerialPort *port);
+    // Ends the scanning thread, lets go of the port and drops the bytes not
+    // cut yet: the link is gone. setSerialPortPtr() starts it again.
+    void stopReading();
 
     // Cuts at most one frame out of `source` into `frame`; see ZQFrameScan.
     // Takes the receive-buffer lock, so the handshake's scan and the reader's

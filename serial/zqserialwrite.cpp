@@ -62,6 +62,17 @@ bool ZQSerialWrite::tryWriteSerialPort(const QByteArray &frame, int timeoutMs)
     return true;
 }
 
+QList<QByteArray> ZQSerialWrite::stopAndTakeQueued()
+{
+    m_run = false;
+    m_used.release();
+    wait();
+    QMutexLocker lock(&m_mutex);
+    QList<QByteArray> queued;
+    queued.swap(m_queue);
+    return queued;
+}
+
 void ZQSerialWrite::run()
 {
     while (m_run) {

@@ -30,6 +30,10 @@ public:
     // not queued) when none came free in that time.
     bool tryWriteSerialPort(const QByteArray &frame, int timeoutMs);
 
+    // Ends the thread and hands back the frames it has not written, oldest
+    // first, so that a lost link can send them once it is back.
+    QList<QByteArray> stopAndTakeQueued();
+
     static constexpr int QueueSlots = 6000;
     static constexpr int PauseMs = 50;
 

@@ -79,6 +79,8 @@ bool CZqSharedKit::reconnect()
         m_ipc = nullptr;
     }
     auto *ipc = new ZQIPC;
+    // Rejoins by itself when the control centre (and its hub) restarts.
+    ipc->setReconnecting(true);
     ipc->moveToThread(thread());
     connect(ipc, &ZQIPC::sigRecvInfo, this, &CZqSharedKit::slotReciveMessage);
     const bool ok = ipc->createTcpClient(QString::fromLatin1(kOwnId), kHubAddress, ZQIPC::busPort());

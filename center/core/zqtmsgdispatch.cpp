@@ -28,6 +28,12 @@ namespace {
 const char kDriverPackage[] = "com.tavolix.veladriver";
 const char kDriverScript[] = "/files/Release/Linux/Own/board_driver.sh";
 
+QString portNameOf(IZQMessageManager *serial)
+{
+    auto *manager = qobject_cast<ZQMessageManager *>(serial->getObject());
+    return manager ? manager->portName() : QString();
+}
+
 int signedByte(const QByteArray &frame, int offset)
 {
     return offset < frame.size() ? int(qint8(frame.at(offset))) : 0;
@@ -45,6 +51,7 @@ ZQTMsgDispatch::ZQTMsgDispatch(QObject *parent) : QObject(parent)
             SLOT(slotReciveCommand(QByteArray)), Qt::QueuedConnection);
     connect(serialObject, SIGNAL(serialPortSucces(int)), this, SLOT(slotStartDeal(int)));
     connect(serialObject, SIGNAL(serialPortError()), this, SLOT(slotSerialPortError()));
+    connect(serialObject, SIGNAL(serialPortLost()), this, SLOT(slotSerialPortLost()));
 
     m_ipc = new ZQIPC;
     const int busPort = ZQIPC::busPort();
@@ -76,6 +83,10 @@ ZQTMsgDispatch::ZQTMsgDispatch(QObject *parent) : QObject(parent)
 
     m_reCheckTimer = new QTimer(this);
     connect(m_reCheckTimer, &QTimer::timeout, this, &ZQTMsgDispatch::slotReCheckPort);
+
+    m_healTimer = new QTimer(this);
+    m_healTimer->setSingleShot(true);
+    connect(m_healTimer, &QTimer::timeout, this, &ZQTMsgDispatch::slotHealCheck);
 }
 
 ZQTMsgDispatch::~ZQTMsgDispatch()
@@ -124,18 +135,15 @@ void ZQTMsgDispatch::slotStartDeal(int version)
 {
     m_version = version;
     qDebug() << "串口适配成功" << version;
-    if (m_linkUp)
-        return; // a repeated success only updates the version
+    if (m_linkUp) {
+        if (m_linkDown)
+            linkBack(version);
+        return; // otherwise a repeated success only updates the version
+    }
     m_linkUp = true;
 
-    if (version == 1) {
-        bool isUos = false;
-        const QString path = m_local->getIntallPath(QStringLiteral("Tavolix\\VelaDriver"), isUos)
-                             + QLatin1String(kDriverPackage) + QLatin1String(kDriverScript);
-        QJsonObject obj;
-        obj.insert(QStringLiteral("appPath"), path);
-        m_local->openAppInUos(obj);
-    }
+    if (version == 1)
+        startBoardDriver();
 
     if (!m_workersStopped)
         m_serialThread->start(QThread::InheritPriority);
@@ -155,12 +163,95 @@ void ZQTMsgDispatch::slotStartDeal(int version)
     }
 
     QByteArray host("127.0.0.1");
+    // The hub may drop a client that stalls; the centre must not stay deaf.
+    m_ipc->setReconnecting(true);
     if (!m_ipc->createTcpClient(QStringLiteral("ID_APP_VELACENTER"), host.data(), ZQIPC::busPort()))
         qWarning() << "bus client of the centre not connected";
 }
 
+void ZQTMsgDispatch::startBoardDriver()
+{
+    m_driverStarted = true;
+    bool isUos = false;
+    const QString path = m_local->getIntallPath(QStringLiteral("Tavolix\\VelaDriver"), isUos)
+                         + QLatin1String(kDriverPackage) + QLatin1String(kDriverScript);
+    QJsonObject obj;
+    obj.insert(QStringLiteral("appPath"), path);
+    m_local->openAppInUos(obj);
+}
+
+int ZQTMsgDispatch::healDelayMs(int attempt)
+{
+    static const int kSteps[] = {1000, 2000, 4000};
+    return attempt >= 0 && attempt < 3 ? kSteps[attempt] : 10000;
+}
+
+void ZQTMsgDispatch::keepForBoard(const QByteArray &command)
+{
+    m_kept.append(command);
+    while (m_kept.size() > kMaxKeptCommands) {
+        m_kept.removeFirst();
+        ++m_keptDropped;
+    }
+}
+
+void ZQTMsgDispatch::slotSerialPortLost()
+{
+    if (!m_linkUp || m_linkDown)
+        return;
+    m_linkDown = true;
+    const QString port = portNameOf(m_serial);
+    // What the writer still held is older than anything sent from now on.
+    const QList<QByteArray> unsent = m_serial->closePort();
+    for (const QByteArray &frame : unsent)
+        keepForBoard(frame);
+    // Parts of the old link's messages can no longer complete.
+    m_pending.clear();
+    m_healAttempt = 0;
+    qWarning().noquote() << "serial link to the mainboard lost on" << port
+                         << "- looking for the port again";
+    m_healTimer->start(healDelayMs(m_healAttempt++));
+}
+
+void ZQTMsgDispatch::slotHealCheck()
+{
+    if (!m_linkDown)
+        return;
+    qDebug() << "looking for the lost serial port, attempt" << m_healAttempt;
+    // Every look is a first attempt: configured rate, full fall-back.
+    m_serial->closePort();
+    m_serial->checkPort();
+}
+
+void ZQTMsgDispatch::linkBack(int version)
+{
+    m_linkDown = false;
+    m_healTimer->stop();
+    qWarning().noquote() << "serial link to the mainboard back on" << portNameOf(m_serial)
+                         << "link version" << version;
+    if (version == 1 && !m_driverStarted)
+        startBoardDriver();
+    // The board starts afresh: its start-up frames first, then what waited.
+    m_local->init();
+    const QList<QByteArray> kept = m_kept;
+    m_kept.clear();
+    if (m_keptDropped > 0) {
+        qWarning() << "dropped the" << m_keptDropped << "oldest commands for the board while the link"
+                   << "was down; kept the last" << kept.size();
+        m_keptDropped = 0;
+    }
+    for (const QByteArray &command : kept)
+        slotSendCommand(command);
+}
+
 void ZQTMsgDispatch::slotSerialPortError()
 {
+    if (m_linkDown) {
+        const int delay = healDelayMs(m_healAttempt++);
+        m_healTimer->start(delay);
+        qDebug() << "lost serial port not back yet, next look in" << delay << "ms";
+        return;
+    }
     if (!m_reCheckTimer) {
         // The link is already up; the serial manager keeps its port, so only
         // tell the operator.
@@ -230,6 +321,11 @@ QByteArray ZQTMsgDispatch::joinedFrame(char commandByte1, char commandByte2, con
 
 void ZQTMsgDispatch::slotSendCommand(QByteArray command)
 {
+    if (m_linkDown) {
+        keepForBoard(command);
+        qDebug() << "kept for the board" << command.toHex(' ').toUpper();
+        return;
+    }
     if (m_version == 2 && command.size() > kMaxUnsplitBytes) {
         m_splitSerial = nextSplitSerial(m_splitSerial);
         const QList<QByteArray> parts = splitCommand(command, m_splitSerial);

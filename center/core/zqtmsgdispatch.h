@@ -35,6 +35,13 @@ public:
     // of the panel; otherwise only programs of the panel itself reach it.
     static bool busListensOnAllAddresses();
 
+    // Commands kept for the board while the link is down; older ones go first.
+    static constexpr int kMaxKeptCommands = 100;
+
+    // Wait before the n-th search (from 0) for a lost port: 1 s, 2 s, 4 s,
+    // then every 10 s.
+    static int healDelayMs(int attempt);
+
     explicit ZQTMsgDispatch(QObject *parent = nullptr);
     ~ZQTMsgDispatch() override;
 
@@ -61,9 +68,15 @@ public slots:
     void slotSendIpcMessage(QString message);
     void slotSendCommand(QByteArray command);
     void slotReciveCommand(QByteArray frame);
+    // The linked port went away: close it and look for it again.
+    void slotSerialPortLost();
+    void slotHealCheck();
 
 private:
     void writeToBoard(const QByteArray &frame);
+    void startBoardDriver();
+    void keepForBoard(const QByteArray &command);
+    void linkBack(int version);
 
     struct package
     {
@@ -87,7 +100,13 @@ private:
     int m_splitSerial = 0;
     QTimer *m_reCheckTimer = nullptr;
     QList<package> m_pending;
-    bool m_linkUp = false;
+    bool m_linkUp = false;     // the link came up once: wiring and bus client exist
+    bool m_linkDown = false;   // lost after coming up, not back yet
+    bool m_driverStarted = false;
+    QTimer *m_healTimer = nullptr;
+    int m_healAttempt = 0;
+    QList<QByteArray> m_kept;  // commands for the board while the link is down
+    int m_keptDropped = 0;
     bool m_workersStopped = false;
     int m_droppedAtStop = 0;
 };

@@ -4,9 +4,11 @@
 #include "busharness.h"
 #include "zqipc.h"
 
+#include <QMutex>
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -52,6 +54,8 @@ private slots:
     void closeClientReleasesBlockedRead();
     void textSentJustBeforeCloseArrives();
     void manyClientsLoseNothing();
+    void reconnectingRejoinsRestartedHub();
+    void reconnectingBacksOffWhenHubKeepsClosing();
 };
 
 void TstZQIPC::initTestCase()
@@ -407,6 +411,86 @@ void TstZQIPC::manyClientsLoseNothing()
             QCOMPARE(dir[r][s], want);
         }
     }
+}
+
+void TstZQIPC::reconnectingRejoinsRestartedHub()
+{
+    auto hub = std::make_unique<ZQIPC>();
+    QVERIFY(hub->createTcpServer(0));
+    const int port = hub->serverPort();
+    const QString source = bustest::uniqueId("SRC");
+
+    // A joins while the hub runs; B starts while it is away.
+    ZQIPC a;
+    a.setReconnecting(true);
+    QSignalSpy aText(&a, &ZQIPC::sigRecvInfo);
+    QSignalSpy aLost(&a, &ZQIPC::sigHubLost);
+    QSignalSpy aJoined(&a, &ZQIPC::sigHubJoined);
+    const QString aId = bustest::uniqueId("A");
+    QVERIFY(a.createTcpClient(aId, kLocal, port));
+    a.registerMsgAccept(source);
+    hub->closeServer();
+    hub.reset();
+    QVERIFY(aLost.wait(3000));
+    ZQIPC b;
+    b.setReconnecting(true);
+    QSignalSpy bText(&b, &ZQIPC::sigRecvInfo);
+    const QString bId = bustest::uniqueId("B");
+    QVERIFY(!b.createTcpClient(bId, kLocal, port));
+    QTest::qWait(700);   // a few refused attempts
+    QCOMPARE(aJoined.count(), 1);
+
+    hub = std::make_unique<ZQIPC>();
+    QVERIFY(hub->createTcpServer(port));
+    QTRY_VERIFY_WITH_TIMEOUT(a.isConnected() && b.isConnected(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(aJoined.count(), 2, 1000);
+    // Same identifiers, and A's subscription made before the restart holds.
+    RawPeer src;
+    QVERIFY(src.join(port, source));
+    QTRY_VERIFY_WITH_TIMEOUT(!aText.isEmpty() && !bText.isEmpty(), 3000);   // "succeful"
+    QVERIFY(src.publish("published"));
+    QVERIFY(src.direct(bId, "directed"));
+    QTRY_VERIFY_WITH_TIMEOUT(aText.last().first().toString() == "published", 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(bText.last().first().toString() == "directed", 3000);
+    QCOMPARE(aLost.count(), 1);
+}
+
+void TstZQIPC::reconnectingBacksOffWhenHubKeepsClosing()
+{
+    // A hub that takes the hello of every connection and then closes it, as
+    // the hub does to a client whose identifier another client took over.
+    FakeHub hub;
+    std::atomic<bool> stop{false};
+    QList<qint64> joins;
+    QMutex joinsMutex;
+    QElapsedTimer clock;
+    clock.start();
+    std::thread closer([&]() {
+        while (!stop) {
+            if (!hub.accept(100))
+                continue;
+            if (!hub.frames(1, 2000).isEmpty()) {
+                QMutexLocker lock(&joinsMutex);
+                joins << clock.elapsed();
+            }
+            hub.closePeer();
+        }
+    });
+    ZQIPC bus;
+    bus.setReconnecting(true);
+    QSignalSpy lost(&bus, &ZQIPC::sigHubLost);
+    QVERIFY(bus.createTcpClient(bustest::uniqueId("TAKEN"), kLocal, hub.port()));
+    // Rejoins 0.25, 1, 2, 4 and 8 s apart, then none: 15.25 s in all.
+    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 6, 25000);
+    QTest::qWait(3000);
+    stop = true;
+    closer.join();
+    QMutexLocker lock(&joinsMutex);
+    QCOMPARE(joins.size(), 6);
+    const QList<int> minGaps{200, 900, 1900, 3900, 7900};
+    for (int i = 0; i < minGaps.size(); ++i)
+        QVERIFY2(joins.at(i + 1) - joins.at(i) >= minGaps.at(i), qPrintable(QString::number(i)));
+    QVERIFY(!bus.isConnected());
 }
 
 QTEST_GUILESS_MAIN(TstZQIPC)

@@ -110,6 +110,7 @@ private slots:
     void checkPortWhileLinked();
     void deviceVanishes();
     void deviceVanishesBeforeLink();
+    void lostLinkComesBack();
 };
 
 void TstZQMessageManager::initTestCase()
@@ -430,6 +431,47 @@ void TstZQMessageManager::deviceVanishesBeforeLink()
     QCOMPARE(up.count(), 0);
     QCOMPARE(manager.linkVersion(), 0);
     manager.writeMsg(PcFrame); // still no writer: dropped
+}
+
+// After a loss the port is looked for afresh: the settings now name another
+// line, whose board speaks the other link version. Frames the writer still
+// held come back from closePort(); a look that finds no port fails at once.
+void TstZQMessageManager::lostLinkComesBack()
+{
+    Rig rig;
+    QVERIFY(rig.start(board("v2")));
+    ZQMessageManager &manager = *rig.manager;
+    QSignalSpy lost(&manager, &ZQMessageManager::serialPortLost);
+    manager.checkPort();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.up->count(), 1, 10000);
+    rig.sim.stop();
+    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 3000);
+    for (int i = 0; i < 5; ++i)
+        manager.writeMsg(PcFrame); // the writer can no longer send them
+    const QList<QByteArray> unsent = manager.closePort();
+    QVERIFY(unsent.size() >= 4 && unsent.size() <= 5);
+    QCOMPARE(unsent.last(), PcFrame);
+    QCOMPARE(manager.linkVersion(), 0);
+
+    QElapsedTimer clock;
+    clock.start();
+    manager.checkPort(); // the old line is gone
+    QTRY_COMPARE_WITH_TIMEOUT(rig.failed->count(), 1, 1000);
+    QVERIFY(clock.elapsed() < 1000);
+
+    BoardSimProcess other;
+    QVERIFY(other.start(board("v1")));
+    writeIni({{QStringLiteral("PortName"), other.path()}});
+    manager.closePort();
+    manager.checkPort();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.up->count(), 2, 15000);
+    QCOMPARE(rig.up->last().first().toInt(), 1);
+    QCOMPARE(manager.portName(), other.path());
+    QCOMPARE(lost.count(), 1);
+    manager.writeMsg(PcFrame);
+    QTRY_COMPARE_WITH_TIMEOUT(other.received(PcFrame).size(), 1, 3000);
+    other.command(QStringLiteral("frame 70 06"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.frames->count(), 1, 3000);
 }
 
 int main(int argc, char **argv)

@@ -43,9 +43,10 @@ const char kUsageText[] =
     "  hub     [--port N]                         run a standalone bus hub\n"
     "  send    [--as ID] [--to ID|--all] [TEXT]   send TEXT (or standard input);\n"
     "                                             no target: publish to subscribers\n"
-    "  listen  [--as ID] [--subscribe SOURCE]... [--count N] [--timeout S] [--time]\n"
-    "                                             print received texts (JSON indented),\n"
-    "                                             with --time behind their arrival time\n"
+    "  listen  [--as ID] [--subscribe SOURCE]... [--count N] [--timeout S] [--time] [--rejoin]\n"
+    "                                             print received texts (JSON indented);\n"
+    "                                             --time: with their arrival time;\n"
+    "                                             --rejoin: wait for the hub, rejoin when it restarts\n"
     "\n"
     "Common options: --host IP|NAME (default 127.0.0.1), --port N (default 23334 or $VELA_BUS_PORT),\n"
     "                --verbose (bus trace lines on standard error), --help, --version\n"
@@ -248,6 +249,7 @@ int runListen(const QStringList &args)
     p.addOption({"count", "Exit after N texts.", "N"});
     p.addOption({"timeout", "Exit after S seconds.", "S"});
     p.addOption({"time", "Show the time each text arrived."});
+    p.addOption({"rejoin", "Wait for the hub and join it again whenever it restarts."});
     int port = 0;
     const int early = parseCommand(p, args, port);
     if (early >= 0)
@@ -265,21 +267,44 @@ int runListen(const QStringList &args)
     if (self.isEmpty())
         return fail(kUsage, "--as needs a non-empty identifier");
 
+    const bool rejoin = p.isSet("rejoin");
     ZQIPC bus;
-    if (const int joined = joinBus(bus, p, port))
-        return joined;
-
+    bus.setReconnecting(rejoin);
     // A text to ourselves behind the subscriptions tells when the hub has
     // recorded them: from then on the listener is ready.
     const QString readyToken = "zqbus-ready-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    for (const QString &source : p.values("subscribe"))
-        bus.registerMsgAccept(source);
-    bus.sentInfo(self, readyToken);
+    bool helloSeen = false;
+    // Each join, the first one included, sends the subscriptions again.
+    QObject::connect(&bus, &ZQIPC::sigHubJoined, [&] {
+        helloSeen = false;
+        bus.sentInfo(self, readyToken);
+    });
+    QObject::connect(&bus, &ZQIPC::sigHubLost, [&] {
+        if (rejoin)
+            std::fprintf(stderr, "zqbus: the bus hub went away, waiting to rejoin\n");
+    });
+    if (rejoin) {
+        for (const QString &source : p.values("subscribe"))
+            bus.registerMsgAccept(source);   // sent on every join
+        const QByteArray host = p.value("host").toLatin1();
+        if (!bus.createTcpClient(self, host.constData(), port))
+            std::fprintf(stderr, "zqbus: no bus hub at %s:%d yet, waiting for it\n",
+                         qPrintable(p.value("host")), port);
+    } else {
+        if (const int joined = joinBus(bus, p, port))
+            return joined;
+        for (const QString &source : p.values("subscribe"))
+            bus.registerMsgAccept(source);
+        bus.sentInfo(self, readyToken);
+    }
 
     int received = 0;
     int code = kOk;
-    // joinBus has taken the hub's greeting already.
     QObject::connect(&bus, &ZQIPC::sigRecvInfo, [&](const QString &text) {
+        if (!helloSeen && text == QLatin1String(kHelloReply)) {
+            helloSeen = true;   // the hub's greeting on a rejoin, not a message
+            return;
+        }
         if (text == readyToken) {
             std::fprintf(stderr, "zqbus: listening as %s\n", qPrintable(self));
             return;
@@ -298,14 +323,15 @@ int runListen(const QStringList &args)
         });
         stopTimer.start(int(seconds * 1000));
     }
-    QTimer hubWatch;   // the hub going away ends the listener
+    QTimer hubWatch;   // without --rejoin the hub going away ends the listener
     QObject::connect(&hubWatch, &QTimer::timeout, [&] {
         if (!bus.isConnected()) {
             code = fail(kUnreachable, "the bus hub closed the connection");
             QCoreApplication::quit();
         }
     });
-    hubWatch.start(200);
+    if (!rejoin)
+        hubWatch.start(200);
     QCoreApplication::exec();
     bus.closeClient();
     if (code == kTimeout)

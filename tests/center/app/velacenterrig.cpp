@@ -114,7 +114,8 @@ bool VelaCenterRig::start(const Options &options)
         m_error = QStringLiteral("velacenter not built in ") + binDir();
         return false;
     }
-    if (!startBoard(options.boardMode) || !startCentre(options) || !connectBus(15000))
+    m_options = options;
+    if (!startBoard(options.boardMode, options.boardLink) || !startCentre(options) || !connectBus(15000))
         return false;
     if (options.waitForLink && !waitForLink(20000)) {
         m_error = QStringLiteral("link did not come up; centre said:\n") + centreOutput().right(3000);
@@ -123,9 +124,12 @@ bool VelaCenterRig::start(const Options &options)
     return true;
 }
 
-bool VelaCenterRig::startBoard(const QString &mode)
+bool VelaCenterRig::startBoard(const QString &mode, const QString &link)
 {
-    m_board.start(binDir() + QStringLiteral("/boardsim"), {QStringLiteral("--mode"), mode});
+    QStringList args{QStringLiteral("--mode"), mode};
+    if (!link.isEmpty())
+        args << QStringLiteral("--link") << link;
+    m_board.start(binDir() + QStringLiteral("/boardsim"), args);
     if (!m_board.waitForStarted(5000)) {
         m_error = QStringLiteral("boardsim did not start");
         return false;
@@ -150,16 +154,65 @@ QProcessEnvironment VelaCenterRig::centreEnvironment() const
     return env;
 }
 
-bool VelaCenterRig::startCentre(const Options &options)
+void VelaCenterRig::stopBoard()
 {
-    QFile ini(m_dir.filePath(QStringLiteral("version.ini")));
+    if (m_board.state() == QProcess::NotRunning)
+        return;
+    m_board.terminate();
+    if (!m_board.waitForFinished(5000)) {
+        m_board.kill();
+        m_board.waitForFinished(5000);
+    }
+    readBoard();
+}
+
+bool VelaCenterRig::startBoardAgain(const QString &mode, const QString &link)
+{
+    stopBoard();
+    m_pty.clear();
+    m_boardPartial.clear();
+    return startBoard(mode, link);
+}
+
+bool VelaCenterRig::writeSettings(const QString &portName)
+{
+    // Written aside and renamed: the centre may read the file at any moment.
+    const QString path = m_dir.filePath(QStringLiteral("version.ini"));
+    QFile ini(path + QStringLiteral(".new"));
     if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         m_error = QStringLiteral("cannot write version.ini");
         return false;
     }
-    const QString port = options.portName.isEmpty() ? m_pty : options.portName;
-    ini.write(QStringLiteral("[COM]\nPortName=%1\n%2\n").arg(port, options.extraIni).toUtf8());
+    ini.write(QStringLiteral("[COM]\nPortName=%1\n%2\n").arg(portName, m_options.extraIni).toUtf8());
     ini.close();
+    QFile::remove(path);
+    return QFile::rename(ini.fileName(), path);
+}
+
+bool VelaCenterRig::setPortName(const QString &name)
+{
+    return writeSettings(name);
+}
+
+bool VelaCenterRig::stopCentre(int timeoutMs)
+{
+    m_centre.terminate();
+    const bool ended = m_centre.waitForFinished(timeoutMs);
+    centreOutput();
+    return ended;
+}
+
+bool VelaCenterRig::startCentreAgain()
+{
+    return startCentre(m_options);
+}
+
+bool VelaCenterRig::startCentre(const Options &options)
+{
+    const QString port = !options.portName.isEmpty() ? options.portName
+                         : !options.boardLink.isEmpty() ? options.boardLink : m_pty;
+    if (!writeSettings(port))
+        return false;
 
     if (options.quietCentre)
         m_centre.setStandardOutputFile(QProcess::nullDevice());
@@ -184,6 +237,8 @@ bool VelaCenterRig::connectBus(int timeoutMs)
             return false;
         }
         auto *bus = new ZQIPC;
+        // Rejoins by itself when a test restarts the centre.
+        bus->setReconnecting(true);
         if (bus->createTcpClient(QString::fromLatin1(kClientId), "127.0.0.1", 23334)) {
             m_bus = bus;
             connect(m_bus, &ZQIPC::sigRecvInfo, this, [this](const QString &text) {

@@ -25,6 +25,7 @@ public:
         QString boardMode = QStringLiteral("v2"); // v1, v2, silent
         QString extraIni;                         // more version.ini text (e.g. a [Log] group)
         QString portName;                         // instead of the simulator's line
+        QString boardLink;                        // the simulator's line under this fixed name
         QStringList args;
         bool waitForLink = true;
         bool quietCentre = false; // drop the centre's output instead of keeping it
@@ -45,6 +46,12 @@ public:
     bool waitForLink(int timeoutMs);
 
     // Board side.
+    // Ends the simulator: its pseudo-terminal closes under the centre.
+    void stopBoard();
+    // A new simulator (a new pseudo-terminal), under `link` when not empty.
+    bool startBoardAgain(const QString &mode, const QString &link);
+    // Rewrites "COM/PortName" in the centre's settings.
+    bool setPortName(const QString &name);
     void boardSend(const QString &line);
     QList<QByteArray> boardReceived() const;
     bool waitBoardReceived(const QByteArray &frame, int timeoutMs, int fromIndex = 0);
@@ -57,6 +64,9 @@ public:
     int busSend(const QString &target, const QString &text);
     int sendToCentre(const QJsonObject &message);
 
+    // SIGTERM, then the same program started again in the same folder.
+    bool stopCentre(int timeoutMs);
+    bool startCentreAgain();
     QProcess &centre();
     QString centreOutput();
     QString folder() const;
@@ -70,7 +80,8 @@ public:
     static QByteArray frameOf(const QByteArray &payload);
 
 private:
-    bool startBoard(const QString &mode);
+    bool startBoard(const QString &mode, const QString &link);
+    bool writeSettings(const QString &portName);
     bool startCentre(const Options &options);
     bool connectBus(int timeoutMs);
     void readBoard();
@@ -86,6 +97,7 @@ private:
     ZQIPC *m_bus = nullptr;
     QStringList m_busMessages;
     QString m_error;
+    Options m_options;
 };
 
 #endif // VELACENTERRIG_H

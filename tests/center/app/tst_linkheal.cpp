@@ -1,0 +1,236 @@
+#include "velacenterrig.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+const QByteArray kVersionAck = QByteArray::fromHex("7F0999A2B3C402FF0F0801CF");
+const char kLost[] = "serial link to the mainboard lost on";
+const char kBack[] = "serial link to the mainboard back on";
+// Only warnings go to the files, so the count of lines says what happened.
+const char kWarnLog[] = "[Log]\nNeedLog=1\nLevel=warn\n";
+
+// User plus system CPU time of a process, in ms.
+qint64 cpuMs(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // Fields after the command name, which is in brackets and may hold blanks.
+    const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (f.size() < 13)
+        return -1;
+    return (f.at(11).toLongLong() + f.at(12).toLongLong()) * 1000 / sysconf(_SC_CLK_TCK);
+}
+
+auto eventAnyWithParam(const QByteArray &bytes)
+{
+    const QString param = QString::fromLatin1(bytes.toBase64());
+    return [param](const QJsonObject &o) {
+        return o.value(QStringLiteral("eventid")).toString() == QLatin1String("EVENT_ANY")
+               && o.value(QStringLiteral("param")).toString() == param;
+    };
+}
+
+} // namespace
+
+// velacenter healing its links: the board's line going away and coming back,
+// and bus clients outliving a restart of the centre.
+class TestLinkHeal : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("vela.ipc.debug=false")); }
+    void boardComesBack_data();
+    void boardComesBack();
+    void keptCommandsAreBounded();
+    void listenerRejoinsRestartedCentre();
+
+private:
+    static int countIn(const QString &text, const char *what) { return text.count(QLatin1String(what)); }
+    // A frame each way; true when both arrived within the time.
+    static bool framesFlow(VelaCenterRig &rig, const QByteArray &tag, int timeoutMs);
+    static QString warnings(VelaCenterRig &rig);
+};
+
+bool TestLinkHeal::framesFlow(VelaCenterRig &rig, const QByteArray &tag, int timeoutMs)
+{
+    const int busFrom = rig.busMessages().size();
+    const int boardFrom = rig.boardReceivedCount();
+    const QByteArray up = hex("E0") + tag;
+    const QByteArray down = hex("E1") + tag;
+    rig.boardSend(QStringLiteral("frame ") + QString::fromLatin1(up.toHex(' ')));
+    rig.sendToCentre(VelaCenterRig::eventAny(down, QStringLiteral("ID_APP_VELACENTER")));
+    return rig.waitBusMessage(eventAnyWithParam(up), timeoutMs, nullptr, busFrom)
+           && rig.waitBoardReceived(VelaCenterRig::frameOf(down), timeoutMs, boardFrom);
+}
+
+QString TestLinkHeal::warnings(VelaCenterRig &rig)
+{
+    QFile f(rig.logDir() + QStringLiteral("/warn.txt"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+void TestLinkHeal::boardComesBack_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<bool>("newPath");
+    QTest::newRow("same path") << "v2" << "v2" << false;
+    QTest::newRow("new path named in the settings") << "v2" << "v2" << true;
+    QTest::newRow("restarts with link version 1") << "v2" << "v1" << false;
+    QTest::newRow("restarts with link version 2") << "v1" << "v2" << false;
+}
+
+void TestLinkHeal::boardComesBack()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(bool, newPath);
+    VelaCenterRig rig;
+    const QString pathA = rig.folder() + QStringLiteral("/board-a");
+    const QString pathB = rig.folder() + QStringLiteral("/board-b");
+    VelaCenterRig::Options options;
+    options.boardMode = before;
+    options.boardLink = pathA;
+    options.extraIni = QLatin1String(kWarnLog);
+    QVERIFY2(rig.start(options), qPrintable(rig.error()));
+    QVERIFY(framesFlow(rig, "01", 10000));
+
+    rig.stopBoard();
+    QTRY_VERIFY_WITH_TIMEOUT(countIn(warnings(rig), kLost) == 1, 5000);
+    // Away for a while: the centre waits between looks instead of spinning.
+    const qint64 cpuBefore = cpuMs(rig.centre().processId());
+    QTest::qWait(4000);
+    const qint64 cpuAway = cpuMs(rig.centre().processId()) - cpuBefore;
+    QVERIFY2(cpuAway >= 0 && cpuAway < 200, qPrintable(QString::number(cpuAway)));
+
+    // Commands from the bus while the board is away wait for it.
+    const QList<QByteArray> waiting = {hex("E2E201"), hex("E2E202"), hex("E2E203")};
+    for (const QByteArray &bytes : waiting)
+        QCOMPARE(rig.sendToCentre(VelaCenterRig::eventAny(bytes, QStringLiteral("ID_APP_VELACENTER"))), 0);
+    QTest::qWait(300);
+
+    const int from = rig.boardReceivedCount();
+    QVERIFY(rig.startBoardAgain(after, newPath ? pathB : pathA));
+    if (newPath)
+        QVERIFY(rig.setPortName(pathB));
+    // Next look at most 10 s away, the handshake (version 1: 5 s more), start-up frames.
+    QVERIFY2(rig.waitBoardReceived(VelaCenterRig::kStartupFrame4, 25000, from), qPrintable(rig.error()));
+    QVERIFY(framesFlow(rig, "02", 5000));
+
+    // Start-up frames, then what waited, in order.
+    const QList<QByteArray> got = rig.boardReceived().mid(from);
+    int at = got.indexOf(VelaCenterRig::kStartupFrame4);
+    for (const QByteArray &bytes : waiting) {
+        const int next = got.indexOf(VelaCenterRig::frameOf(bytes), at + 1);
+        QVERIFY2(next > at, bytes.toHex().constData());
+        at = next;
+    }
+    // The link version the board answered with is the one in use.
+    QCOMPARE(got.contains(kVersionAck), after == QLatin1String("v2"));
+    QByteArray longPayload = hex("E3E3");
+    for (int i = 0; i < 22; ++i)
+        longPayload.append(char(i));
+    const int longFrom = rig.boardReceivedCount();
+    rig.sendToCentre(VelaCenterRig::eventAny(longPayload, QStringLiteral("ID_APP_VELACENTER")));
+    QVERIFY(framesFlow(rig, "03", 10000));
+    const bool whole = rig.boardReceived().indexOf(VelaCenterRig::frameOf(longPayload), longFrom) >= 0;
+    QCOMPARE(whole, after == QLatin1String("v1"));
+
+    const QString log = warnings(rig);
+    QCOMPARE(countIn(log, kLost), 1);
+    QCOMPARE(countIn(log, kBack), 1);
+    QVERIFY2(log.contains(QStringLiteral("link version %1").arg(after.mid(1))), qPrintable(log));
+}
+
+void TestLinkHeal::keptCommandsAreBounded()
+{
+    VelaCenterRig rig;
+    VelaCenterRig::Options options;
+    options.boardLink = rig.folder() + QStringLiteral("/board");
+    options.extraIni = QLatin1String(kWarnLog);
+    options.quietCentre = true;
+    QVERIFY2(rig.start(options), qPrintable(rig.error()));
+    rig.stopBoard();
+    QTRY_VERIFY_WITH_TIMEOUT(countIn(warnings(rig), kLost) == 1, 5000);
+
+    const int bound = 100;
+    const int sent = bound + 7;
+    for (int i = 0; i < sent; ++i) {
+        const QByteArray bytes = hex("E4") + char(i / 256) + char(i % 256);
+        QCOMPARE(rig.sendToCentre(VelaCenterRig::eventAny(bytes, QStringLiteral("ID_APP_VELACENTER"))), 0);
+    }
+    QTest::qWait(500);
+    const int from = rig.boardReceivedCount();
+    QVERIFY(rig.startBoardAgain(QStringLiteral("v2"), options.boardLink));
+    QVERIFY(rig.waitBoardReceived(VelaCenterRig::kStartupFrame4, 20000, from));
+    const QByteArray last = VelaCenterRig::frameOf(hex("E4") + char((sent - 1) / 256) + char((sent - 1) % 256));
+    // 50 ms a frame.
+    QVERIFY(rig.waitBoardReceived(last, 20000, from));
+
+    QList<QByteArray> kept;
+    for (const QByteArray &frame : rig.boardReceived().mid(from)) {
+        if (frame.size() == 12 && quint8(frame.at(8)) == 0xE4)
+            kept << frame;
+    }
+    QCOMPARE(kept.size(), bound);
+    for (int i = 0; i < bound; ++i) {
+        const int n = sent - bound + i; // the oldest went
+        QCOMPARE(kept.at(i), VelaCenterRig::frameOf(hex("E4") + char(n / 256) + char(n % 256)));
+    }
+    const QString log = warnings(rig);
+    QVERIFY2(log.contains(QStringLiteral("dropped the 7 oldest commands")), qPrintable(log));
+}
+
+void TestLinkHeal::listenerRejoinsRestartedCentre()
+{
+    VelaCenterRig rig;
+    VelaCenterRig::Options options;
+    options.quietCentre = true;
+    QVERIFY2(rig.start(options), qPrintable(rig.error()));
+
+    QProcess listener;
+    listener.start(QStringLiteral(VELA_BIN_DIR "/zqbus"),
+                   {QStringLiteral("listen"), QStringLiteral("--rejoin"), QStringLiteral("--as"),
+                    QStringLiteral("ID_APP_HEAL_LISTEN"), QStringLiteral("--subscribe"),
+                    QStringLiteral("ID_APP_VELACENTER")});
+    QVERIFY(listener.waitForStarted(5000));
+    QByteArray err;
+    auto readyCount = [&]() {
+        err += listener.readAllStandardError();
+        return err.count("zqbus: listening as ID_APP_HEAL_LISTEN");
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(readyCount(), 1, 10000);
+
+    // Stopping keeps the hub ten seconds after the centre's client left.
+    QVERIFY(rig.stopCentre(30000));
+    const int from0 = rig.boardReceivedCount();
+    QVERIFY(rig.startCentreAgain());
+    QVERIFY(rig.waitBoardReceived(VelaCenterRig::kStartupFrame4, 30000, from0));
+    QTRY_COMPARE_WITH_TIMEOUT(readyCount(), 2, 10000);
+    QCOMPARE(listener.state(), QProcess::Running);
+
+    // What the new centre publishes reaches the listener and the test's own
+    // facade, neither of them restarted.
+    const int from = rig.busMessages().size();
+    rig.boardSend(QStringLiteral("frame E5 05"));
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += listener.readAllStandardOutput()).contains(hex("E505").toBase64()), 10000);
+    QVERIFY(rig.waitBusMessage(eventAnyWithParam(hex("E505")), 10000, nullptr, from));
+    listener.terminate();
+    QVERIFY(listener.waitForFinished(5000));
+}
+
+QTEST_GUILESS_MAIN(TestLinkHeal)
+#include "tst_linkheal.moc"
