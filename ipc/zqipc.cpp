@@ -86,20 +86,12 @@ bool ZQIPC::createTcpClient(QString appId, const char *ip, int port)
     }
     m_joinedAt.start();
     // Subscriptions made before the first join.
-    sendSubscriptions();
+    for (const QString &source : qAsConst(m_subscriptions))
+        m_client->registerAccept(source);
     startReceiving();
     if (m_reconnecting)
         emit sigHubJoined();
     return true;
-}
-
-void ZQIPC::sendSubscriptions()
-{
-    QMutexLocker lock(&m_subscriptionsMutex);
-    const QStringList sources = m_subscriptions;
-    lock.unlock();
-    for (const QString &source : sources)
-        m_client->registerAccept(source);
 }
 
 void ZQIPC::setReconnecting(bool on)
@@ -173,7 +165,8 @@ void ZQIPC::slotRejoin()
     else
         m_kicks = 0;
     m_joinedAt.start();
-    sendSubscriptions();
+    for (const QString &source : qAsConst(m_subscriptions))
+        m_client->registerAccept(source);
     startReceiving();
     qCDebug(lcZqIpc) << "bus client" << m_appId << ": joined the hub again";
     emit sigHubJoined();
@@ -195,21 +188,15 @@ int ZQIPC::sentInfo(QString target, QString message)
 
 void ZQIPC::registerMsgAccept(QString source)
 {
-    {
-        QMutexLocker lock(&m_subscriptionsMutex);
-        if (!m_subscriptions.contains(source))
-            m_subscriptions.append(source);
-    }
+    if (!m_subscriptions.contains(source))
+        m_subscriptions.append(source);
     if (m_client)
         m_client->registerAccept(source);
 }
 
 void ZQIPC::deleteMsgAccept(QString source)
 {
-    {
-        QMutexLocker lock(&m_subscriptionsMutex);
-        m_subscriptions.removeAll(source);
-    }
+    m_subscriptions.removeAll(source);
     if (m_client)
         m_client->deleteAccept(source);
 }

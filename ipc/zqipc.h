@@ -3,7 +3,6 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -100,7 +99,6 @@ private:
 
     void startReceiving();
     void scheduleRejoin(int delayMs);
-    void sendSubscriptions();
 
     bool m_reconnecting = false;
     std::atomic<bool> m_closed{false};
@@ -108,7 +106,6 @@ private:
     QByteArray m_host;
     int m_port = 0;
     QStringList m_subscriptions;
-    mutable QMutex m_subscriptionsMutex; // subscriptions may come from any thread
     QTimer *m_rejoinTimer = nullptr;
     int m_retryMs = 0;        // wait before the next attempt while the hub is away
     int m_failedAttempts = 0; // attempts since the connection was lost
