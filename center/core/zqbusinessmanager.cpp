@@ -5,6 +5,7 @@
 #include "zqboardframe.h"
 #include "zqfitcommand.h"
 #include "zqtbusinesssmsc.h"
+#include "zqwriteacceleration.h"
 
 #include <QDebug>
 #include <QJsonObject>
@@ -44,6 +45,7 @@ ZQBusinessManager::ZQBusinessManager(QObject* parent)
     //  5 custom channel    ZQBusinessCustomChannel(this)
     //  6 write accel.      ZQWriteAcceleration(m_screen, this)
     //  7 smart screen      "SmSc.xml"
+    addModule(new ZQWriteAcceleration(m_screen, this));
     addModule(new ZQTbusinessSmSc(m_screen, this));
 }
 
