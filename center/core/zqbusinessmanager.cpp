@@ -3,7 +3,9 @@
 #include "dvscreen.h"
 #include "izqbusiness.h"
 #include "zqboardframe.h"
+#include "zqbusinesscustomchannel.h"
 #include "zqfitcommand.h"
+#include "zqpretreatment.h"
 #include "zqtbusinesssmsc.h"
 #include "zqwriteacceleration.h"
 
@@ -45,6 +47,8 @@ ZQBusinessManager::ZQBusinessManager(QObject* parent)
     //  5 custom channel    ZQBusinessCustomChannel(this)
     //  6 write accel.      ZQWriteAcceleration(m_screen, this)
     //  7 smart screen      "SmSc.xml"
+    addModule(new ZQPretreatment(this));
+    addModule(new ZQBusinessCustomChannel(this));
     addModule(new ZQWriteAcceleration(m_screen, this));
     addModule(new ZQTbusinessSmSc(m_screen, this));
 }
