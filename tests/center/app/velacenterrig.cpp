@@ -147,6 +147,8 @@ QProcessEnvironment VelaCenterRig::centreEnvironment() const
     // scripts/run.sh, instead of the program ending at start-up.
     if (!env.contains(QStringLiteral("DISPLAY")) && !env.contains(QStringLiteral("QT_QPA_PLATFORM")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const QString &entry : m_environment)
+        env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
     return env;
 }
 
@@ -161,6 +163,7 @@ bool VelaCenterRig::startCentre(const Options &options)
     ini.write(QStringLiteral("[COM]\nPortName=%1\n%2\n").arg(port, options.extraIni).toUtf8());
     ini.close();
 
+    m_environment = options.environment;
     if (options.quietCentre)
         m_centre.setStandardOutputFile(QProcess::nullDevice());
     m_centre.setProcessEnvironment(centreEnvironment());

@@ -28,6 +28,7 @@ public:
         QStringList args;
         bool waitForLink = true;
         bool quietCentre = false; // drop the centre's output instead of keeping it
+        QStringList environment;  // NAME=value entries for the centre's environment
     };
 
     static const QByteArray kStartupFrame4;
@@ -86,6 +87,7 @@ private:
     ZQIPC *m_bus = nullptr;
     QStringList m_busMessages;
     QString m_error;
+    QStringList m_environment;
 };
 
 #endif // VELACENTERRIG_H
