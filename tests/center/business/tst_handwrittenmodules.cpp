@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -39,8 +40,7 @@ quint32 memTotalGiB()
 {
     QFile f(QStringLiteral("/proc/meminfo"));
     f.open(QIODevice::ReadOnly);
-    const QString line = QString::fromLatin1(f.readAll()).section(QLatin1Char('\n'), 0, 0);
-    const qint64 kib = line.section(QLatin1Char(':'), 1).remove(QStringLiteral("kB")).trimmed().toLongLong();
+    const qint64 kib = QRegularExpression("MemTotal:\\s*(\\d+) kB").match(f.readAll()).captured(1).toLongLong();
     return quint32((kib + 1048575) / 1048576);
 }
 
@@ -62,7 +62,6 @@ class TestHandWrittenModules : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void parseHardWareInfo_data();
     void parseHardWareInfo();
     void hardwareAnswers_data();
@@ -74,9 +73,10 @@ private slots:
     void writeAcceleration();
 
 private:
-    void writeTool(const QString &name, const QString &body);
     // Index of a marker frame sent after everything before it.
     int flush();
+    // Waits for a message of the centre whose "param" is the Base64 of bytes.
+    bool waitParam(const QByteArray &bytes, int from, QJsonObject *found = nullptr);
 
     QTemporaryDir m_tools;
     VelaCenterRig m_rig;
@@ -85,25 +85,24 @@ private:
     int m_marker = 0;
 };
 
-void TestHandWrittenModules::writeTool(const QString &name, const QString &body)
-{
-    QFile f(m_tools.filePath(name));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(("#!/bin/sh\nD='" + m_tools.path() + "'\nCAT='" + QStandardPaths::findExecutable("cat") + "'\n"
-             + body + "\n").toUtf8());
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
 void TestHandWrittenModules::initTestCase()
 {
     QLoggingCategory::setFilterRules(QStringLiteral("vela.ipc.debug=false"));
     QVERIFY(m_tools.isValid());
+    const auto tool = [this](const QString &name, const QString &body) {
+        QFile f(m_tools.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(("#!/bin/sh\nD='" + m_tools.path() + "'\nCAT='" + QStandardPaths::findExecutable("cat") + "'\n"
+                 + body + "\n").toUtf8());
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
     // cat reads D/root<path> where the case put one, else the real file.
-    writeTool("cat", "if [ -e \"$D/hang\" ]; then echo $$ > \"$D/hung.pid\"; exec sleep 100; fi\n"
-                     "[ -e \"$D/root$1\" ] && exec \"$CAT\" \"$D/root$1\"\nexec \"$CAT\" \"$@\"");
-    writeTool("lsblk", "[ -e \"$D/lsblk.out\" ] && exec \"$CAT\" \"$D/lsblk.out\"");
-    writeTool("udevadm", "[ -e \"$D/udevadm.out\" ] && exec \"$CAT\" \"$D/udevadm.out\"; exit 1");
+    // A hanging cat leaves a grandchild of the shell that only a kill of the
+    // whole process group reaches.
+    tool("cat", "if [ -e \"$D/hang\" ]; then sleep 100 & echo $! > \"$D/hung.pid\"; wait; fi\n"
+                "[ -e \"$D/root$1\" ] && exec \"$CAT\" \"$D/root$1\"\nexec \"$CAT\" \"$@\"");
+    tool("lsblk", "[ -e \"$D/lsblk.out\" ] && exec \"$CAT\" \"$D/lsblk.out\"");
+    tool("udevadm", "[ -e \"$D/udevadm.out\" ] && exec \"$CAT\" \"$D/udevadm.out\"; exit 1");
     VelaCenterRig::Options options;
     options.environment << "PATH=" + m_tools.path() + ":" + qEnvironmentVariable("PATH");
     QVERIFY2(m_rig.start(options), qPrintable(m_rig.error()));
@@ -111,11 +110,6 @@ void TestHandWrittenModules::initTestCase()
     QVERIFY(m_agent.createTcpClient(QStringLiteral("ID_APP_VELASTROKEACCELERATE"), "127.0.0.1", 23334));
     m_agent.registerMsgAccept(QStringLiteral("ID_APP_VELACENTER"));
     connect(&m_agent, &ZQIPC::sigRecvInfo, this, [this](const QString &t) { m_agentRx << t; });
-}
-
-void TestHandWrittenModules::cleanupTestCase()
-{
-    m_agent.closeClient();
 }
 
 int TestHandWrittenModules::flush()
@@ -128,6 +122,13 @@ int TestHandWrittenModules::flush()
     return m_rig.boardReceived().indexOf(VelaCenterRig::frameOf(marker), from);
 }
 
+bool TestHandWrittenModules::waitParam(const QByteArray &bytes, int from, QJsonObject *found)
+{
+    const QString param = QString::fromLatin1(bytes.toBase64());
+    return m_rig.waitBusMessage([&](const QJsonObject &o) { return o.value("param").toString() == param; },
+                                10000, found, from);
+}
+
 void TestHandWrittenModules::parseHardWareInfo_data()
 {
     QTest::addColumn<QString>("key");
@@ -135,22 +136,15 @@ void TestHandWrittenModules::parseHardWareInfo_data()
     QTest::addColumn<QString>("fact");
     QTest::newRow("memory 7.66 GiB") << "memoryInfo" << QByteArray("MemTotal:        8032000 kB\n") << "8";
     QTest::newRow("memory 8 GiB exactly") << "memoryInfo" << QByteArray("MemTotal:        8388608 kB\n") << "8";
-    QTest::newRow("memory 1 kB over 8 GiB") << "memoryInfo" << QByteArray("MemTotal: 8388609 kB\n") << "9";
     QTest::newRow("memory not in kB") << "memoryInfo" << QByteArray("MemTotal: 8 GB\n") << "0";
-    QTest::newRow("memory no output") << "memoryInfo" << QByteArray() << "";
     QTest::newRow("disk 238.5G") << "diskCapabilityBylsblk" << QByteArray("sda      8:0    0 238.5G  0 disk \n") << "256";
     QTest::newRow("disk decimal comma") << "diskCapabilityBylsblk" << QByteArray("sda 8:0 0 238,5G 0 disk\n") << "256";
     QTest::newRow("disk whole GiB") << "diskCapabilityBylsblk" << QByteArray("vda    254:0    0    64G  0 disk\n") << "69";
     QTest::newRow("disk no match") << "diskCapabilityBylsblk" << QByteArray("sda 8:0 0 1.8T 0 disk\n") << "0";
-    QTest::newRow("disk no output") << "diskCapabilityBylsblk" << QByteArray() << "0";
     QTest::newRow("cpu") << "cpuInfo" << QByteArray("      8 model name\t: Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz\n")
                          << "Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz";
-    QTest::newRow("cpu no model line") << "cpuInfo" << QByteArray("\n") << "";
     QTest::newRow("serial") << "diskSerial" << QByteArray("E: ID_SERIAL_SHORT=S3Z2NB0K\n") << "S3Z2NB0K";
-    QTest::newRow("serial no sda") << "diskSerial" << QByteArray() << "";
     QTest::newRow("board name up to zero byte") << "boardName" << QByteArray("B460M\n\0junk", 11) << "B460M";
-    QTest::newRow("sku") << "boardProductSKU" << QByteArray("SKU-1\n") << "SKU-1";
-    QTest::newRow("unknown key") << "ipAddress" << QByteArray("10.0.0.1\n") << "";
 }
 
 void TestHandWrittenModules::parseHardWareInfo()
@@ -199,23 +193,19 @@ void TestHandWrittenModules::hardwareAnswers()
     QFETCH(QStringList, files);
     QFETCH(QByteArray, reply);
     QDir(m_tools.filePath("root")).removeRecursively();
-    QFile::remove(m_tools.filePath("lsblk.out"));
-    QFile::remove(m_tools.filePath("udevadm.out"));
+    for (const char *out : {"lsblk.out", "udevadm.out"})
+        QFile::remove(m_tools.filePath(out));
     for (const QString &entry : files) {
-        const QString path = m_tools.filePath(entry.section('=', 0, 0));
-        QDir().mkpath(QFileInfo(path).path());
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(entry.section('=', 1).toUtf8());
+        QFile f(m_tools.filePath(entry.section('=', 0, 0)));
+        QDir().mkpath(QFileInfo(f).path());
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(entry.section('=', 1).toUtf8()) > 0);
     }
     const int from = m_rig.boardReceivedCount();
     const int busFrom = m_rig.busMessages().size();
     m_rig.boardSend(question);
     if (reply.isEmpty()) {
         // Not claimed: it passes through to the bus, and the board hears nothing.
-        const QString param = QString::fromLatin1(hex("A0A3").toBase64());
-        QVERIFY(m_rig.waitBusMessage([&](const QJsonObject &o) { return o.value("param").toString() == param; },
-                                     10000, nullptr, busFrom));
+        QVERIFY(waitParam(hex("A0A3"), busFrom));
         QCOMPARE(flush(), from);
         return;
     }
@@ -242,13 +232,10 @@ void TestHandWrittenModules::hangingToolIsBounded()
     QVERIFY(m_rig.waitBoardReceived(hardwareReply(0xA3, QByteArray()), 1500 + 3000, from));
     QFile::remove(hang.fileName());
     // The frame queued behind the question is served.
-    const QString param = QString::fromLatin1(hex("E951").toBase64());
-    QVERIFY(m_rig.waitBusMessage([&](const QJsonObject &o) { return o.value("param").toString() == param; },
-                                 3000, nullptr, busFrom));
+    QVERIFY(waitParam(hex("E951"), busFrom));
     // The tool was killed, not left behind.
     QFile pidFile(m_tools.filePath("hung.pid"));
-    QVERIFY(pidFile.open(QIODevice::ReadOnly));
-    const qint64 pid = pidFile.readAll().trimmed().toLongLong();
+    const qint64 pid = pidFile.open(QIODevice::ReadOnly) ? pidFile.readAll().trimmed().toLongLong() : 0;
     QVERIFY(pid > 0);
     QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), 3000);
     QVERIFY(m_rig.centreOutput().contains("gave no answer within 1500 ms; killed"));
@@ -292,9 +279,7 @@ void TestHandWrittenModules::customChannel()
     const int busFrom = m_rig.busMessages().size();
     m_rig.boardSend("send " + frame.toHex(' '));
     QJsonObject up;
-    const QString upParam = QString::fromLatin1((receiver.isEmpty() ? frame.mid(8, frame.size() - 9) : payload).toBase64());
-    QVERIFY(m_rig.waitBusMessage([&](const QJsonObject &o) { return o.value("param").toString() == upParam; },
-                                 10000, &up, busFrom));
+    QVERIFY(waitParam(receiver.isEmpty() ? frame.mid(8, frame.size() - 9) : payload, busFrom, &up));
     QCOMPARE(up.value("eventid").toString(), receiver.isEmpty() ? QStringLiteral("EVENT_ANY") : eventid);
     QCOMPARE(up.value("to").toString(), receiver.isEmpty() ? QStringLiteral("ID_APP_ANY") : receiver);
     QCOMPARE(up.value("from").toString(), QStringLiteral("ID_APP_VELACENTER"));
@@ -307,9 +292,11 @@ void TestHandWrittenModules::writeAcceleration_data()
     QTest::addColumn<QString>("to");        // the answer's addressee
     QTest::addColumn<QByteArray>("frame");  // at the board; empty: nothing
     const QByteArray marker = hex("7F0D99A2B3C402FFE01100FF00000FCF");
-    QTest::newRow("marker answer, whole frame") << "E01100FF00000F" << QString::fromLatin1(marker.toHex().toUpper()) << "ID_APP_VELACENTER" << marker;
+    QTest::newRow("marker answer, whole frame")
+        << "E01100FF00000F" << QString::fromLatin1(marker.toHex().toUpper()) << "ID_APP_VELACENTER" << marker;
     QTest::newRow("bare answer is framed") << "E01100FF00000F" << "E01100FF00000F" << "ID_APP_VELACENTER" << marker;
-    QTest::newRow("other E0 command, odd hex") << "E022" << "E011GG" << "ID_APP_VELACENTER" << hex("7F0999A2B3C402FFE01100CF");
+    QTest::newRow("other E0 command, not hex")
+        << "E022" << "E011GG" << "ID_APP_VELACENTER" << hex("7F0999A2B3C402FFE01100CF");
     QTest::newRow("answer too long") << "E011" << QString(500, 'A') << "ID_APP_VELACENTER" << QByteArray();
     QTest::newRow("whole frame too long") << "E011" << "7F" + QString(516, 'A') << "ID_APP_VELACENTER" << QByteArray();
     QTest::newRow("empty answer") << "E011" << "" << "ID_APP_VELACENTER" << QByteArray();
@@ -324,10 +311,10 @@ void TestHandWrittenModules::writeAcceleration()
     QFETCH(QByteArray, frame);
     const int agentFrom = m_agentRx.size();
     m_rig.boardSend("frame " + request);
-    QJsonObject asked;
-    QTRY_VERIFY_WITH_TIMEOUT(!(asked = QJsonDocument::fromJson(m_agentRx.value(agentFrom).toUtf8()).object()).isEmpty(), 10000);
-    QCOMPARE(asked, (QJsonObject{{"eventid", "ID_INKDRAW"}, {"from", "ID_APP_VELACENTER"},
-                                 {"to", "ID_APP_INKDRAW"}, {"param", request}}));
+    QTRY_VERIFY_WITH_TIMEOUT(m_agentRx.size() > agentFrom, 10000);
+    const QJsonObject asked{{"eventid", "ID_INKDRAW"}, {"from", "ID_APP_VELACENTER"}, {"to", "ID_APP_INKDRAW"},
+                            {"param", request}};
+    QCOMPARE(QJsonDocument::fromJson(m_agentRx.at(agentFrom).toUtf8()).object(), asked);
 
     const QJsonObject answer{{"eventid", "ID_INKDRAW"}, {"from", "ID_SDK_STROKEACCELERATE"}, {"property", property},
                              {"scenario", "ID_SCENARIO_TEACHING"}, {"to", to}};
