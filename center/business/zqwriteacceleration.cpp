@@ -33,7 +33,7 @@ QJsonObject ZQWriteAcceleration::DealCommand(QByteArray frame, QByteArray)
 {
     if (frame.isEmpty() || frame.at(0) != ZQBoardFrame::StartByte
         || frame.at(frame.size() - 1) != ZQBoardFrame::EndByte)
-        qWarning().noquote() << "DealCommand" << " cmd error: " << frame.toHex().toUpper();
+        qWarning().noquote().nospace() << "DealCommand" << " cmd error: " << frame.toHex().toUpper();
     const QByteArray command = frame.size() > 9 ? frame.mid(8, frame.size() - 9) : QByteArray();
     QJsonObject json;
     json.insert(QStringLiteral("from"), QStringLiteral("ID_APP_VELACENTER"));
@@ -79,7 +79,7 @@ QByteArray ZQWriteAcceleration::DealMessage(QJsonObject message)
     if (!isInkDrawToCentre(message))
         return QByteArray();
     const QString property = message.value(QStringLiteral("property")).toString();
-    qDebug().noquote() << "ZQWriteAcceleration::DealMessage: " << property;
+    qDebug().noquote().nospace() << "ZQWriteAcceleration::DealMessage: " << property;
     const QByteArray bytes = fromHexPairs(property);
     if (bytes.isEmpty())
         return bytes;
