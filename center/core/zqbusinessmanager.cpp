@@ -3,8 +3,11 @@
 #include "dvscreen.h"
 #include "izqbusiness.h"
 #include "zqboardframe.h"
+#include "zqbusinesscustomchannel.h"
 #include "zqfitcommand.h"
+#include "zqpretreatment.h"
 #include "zqtbusinesssmsc.h"
+#include "zqwriteacceleration.h"
 
 #include <QDebug>
 #include <QJsonObject>
@@ -44,6 +47,9 @@ ZQBusinessManager::ZQBusinessManager(QObject* parent)
     //  5 custom channel    ZQBusinessCustomChannel(this)
     //  6 write accel.      ZQWriteAcceleration(m_screen, this)
     //  7 smart screen      "SmSc.xml"
+    addModule(new ZQPretreatment(this));
+    addModule(new ZQBusinessCustomChannel(this));
+    addModule(new ZQWriteAcceleration(m_screen, this));
     addModule(new ZQTbusinessSmSc(m_screen, this));
 }
 

@@ -159,8 +159,9 @@ void TestVelaCenter::passThroughUp_data()
     QTest::addColumn<QString>("line");
     QTest::addColumn<QByteArray>("param");
     QTest::newRow("four bytes") << "frame 12 34 56 78" << hex("12345678");
-    QTest::newRow("command bytes only") << "frame E0 01" << hex("E001");
-    QTest::newRow("end byte inside data") << "frame E0 02 CF 7F CF 00" << hex("E002CF7FCF00");
+    // E9: a command byte no module claims (E0 to E5 have modules of their own).
+    QTest::newRow("command bytes only") << "frame E9 01" << hex("E901");
+    QTest::newRow("end byte inside data") << "frame E9 02 CF 7F CF 00" << hex("E902CF7FCF00");
 }
 
 void TestVelaCenter::passThroughUp()

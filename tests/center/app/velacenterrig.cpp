@@ -151,6 +151,8 @@ QProcessEnvironment VelaCenterRig::centreEnvironment() const
     // scripts/run.sh, instead of the program ending at start-up.
     if (!env.contains(QStringLiteral("DISPLAY")) && !env.contains(QStringLiteral("QT_QPA_PLATFORM")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const QString &entry : m_environment)
+        env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
     return env;
 }
 
@@ -214,6 +216,7 @@ bool VelaCenterRig::startCentre(const Options &options)
     if (!writeSettings(port))
         return false;
 
+    m_environment = options.environment;
     if (options.quietCentre)
         m_centre.setStandardOutputFile(QProcess::nullDevice());
     m_centre.setProcessEnvironment(centreEnvironment());

@@ -29,6 +29,7 @@ public:
         QStringList args;
         bool waitForLink = true;
         bool quietCentre = false; // drop the centre's output instead of keeping it
+        QStringList environment;  // NAME=value entries for the centre's environment
     };
 
     static const QByteArray kStartupFrame4;
@@ -98,6 +99,7 @@ private:
     QStringList m_busMessages;
     QString m_error;
     Options m_options;
+    QStringList m_environment;
 };
 
 #endif // VELACENTERRIG_H
