@@ -1,3 +1,22 @@
+// The two roads through velacenter, both passing this hub on the main thread:
+//
+// board -> bus
+//   serial reader thread (libserialhub) --onReturnMessage--> slotReciveCommand
+//   (parts of a multi-frame message joined into one frame)
+//   --> ZQSerialPortReciveQueue --> serial work thread (ZQSerialPortThread)
+//   --> ZQBusinessManager::DealCommand --> first module that claims the frame,
+//       else "EVENT_ANY" --sigSendMessage--> slotSendIpcMessage --> ZQIPC --> bus
+//
+// bus -> board
+//   ZQIPC --sigRecvInfo--> slotReciveMessage --> ZQIpcRciveQueue
+//   --> IPC work thread (ZQIpcThread) --> ZQBusinessManager::DealMessage
+//   --> first module that claims the message (or "EVENT_ANY")
+//   --sigSendCommand--> slotSendCommand (split into part frames on version 2)
+//   --> serial writer thread (libserialhub) --> board
+//
+// Module requests for the PC itself (sigSendLocal, dialogs, toolbox) go to the
+// local operator, which answers on the bus or with frames the same ways.
+
 #ifndef ZQTMSGDISPATCH_H
 #define ZQTMSGDISPATCH_H
 
