@@ -297,7 +297,11 @@ void TestStrokeAccAgent::screensTheBoardCannotUse()
             XRRFreeMonitors(m);
         }
         XSync(d, False);
+        int count = 0;
+        XRRFreeMonitors(XRRGetMonitors(d, DefaultRootWindow(d), True, &count));
         XCloseDisplay(d);
+        if (count != 2)
+            QSKIP("this X server keeps no monitors set by clients (Xvfb 21.1 reports its one output only)");
     }
     QVERIFY(rig.startBus());
     QVERIFY(rig.startAgent(rig.agent));
