@@ -7,7 +7,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5xml5
-  libx11-dev libxtst-dev libxrandr-dev
+  libx11-dev libxtst-dev libxrandr-dev libsingleapplication-dev
   xvfb xauth x11-utils xdotool openbox
   socat fonts-wqy-microhei
   mosquitto libmosquitto-dev

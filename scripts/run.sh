@@ -6,6 +6,10 @@
 #                   it receives from velacenter
 #   [bus]   lines   what velacenter publishes on the message bus (JSON)
 #
+# The stroke-acceleration agent runs beside velacenter (on a private X server
+# when there is no display); the board's marker request E0 11 comes back to
+# the board as the agent's answer frame.
+#
 # After the link is up the board sends two frames (they come out as JSON on
 # the bus), then two JSON messages are sent on the bus (they reach the board
 # as frames). Type more board lines yourself, e.g. "frame C3 02 40" or
@@ -49,13 +53,22 @@ frame C3 01 01
 sleep 1000
 # a frame no table knows: passed through as EVENT_ANY
 frame 12 34 56 78
+sleep 1500
+# the stroke marker request (red): the agent paints the corners and answers
+frame E0 11 00 FF 00 00 0F
 DEMO
 
+PIDS=()
+AGENT_DISPLAY="${DISPLAY:-}"
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   export QT_QPA_PLATFORM=offscreen   # no X display: widgets are drawn off screen
+  # The stroke agent reads the screen from X: it gets a private 1920x1080 one.
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { AGENT_DISPLAY=":$n"; break; }
+  done
+  Xvfb "$AGENT_DISPLAY" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  PIDS+=($!)
 fi
-
-PIDS=()
 cleanup() {
   trap - EXIT INT TERM
   for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -64,7 +77,7 @@ cleanup() {
     kill -TERM "$CENTRE_PID" 2>/dev/null || true
     wait "$CENTRE_PID" 2>/dev/null || true
   fi
-  echo "run: velacenter's output is in $RUN_DIR/velacenter.log"
+  echo "run: velacenter's output is in $RUN_DIR/velacenter.log, the agent's in $RUN_DIR/agent.log"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -75,6 +88,10 @@ trap 'exit 130' INT TERM
   cd "$RUN_DIR" && exec ./velacenter
 ) > "$RUN_DIR/velacenter.log" 2>&1 &
 CENTRE_PID=$!
+
+# The stroke-acceleration agent beside it; it connects once the hub is up.
+DISPLAY="$AGENT_DISPLAY" QT_QPA_PLATFORM=xcb "$BIN/VelaStrokeAccelerate" > "$RUN_DIR/agent.log" 2>&1 &
+PIDS+=($!)
 
 # The bus listener, once velacenter's hub accepts connections.
 (
