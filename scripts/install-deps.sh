@@ -8,7 +8,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5xml5
-  libx11-dev libxtst-dev libxrandr-dev
+  libx11-dev libxtst-dev libxrandr-dev libsingleapplication-dev
   xvfb x11-utils xdotool openbox
   fonts-wqy-microhei
   qttools5-dev-tools qttools5-dev e2fsprogs

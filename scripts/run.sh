@@ -6,6 +6,10 @@
 #                   it receives from velacenter
 #   [bus]   lines   what velacenter publishes on the message bus (JSON)
 #
+# The stroke-acceleration agent runs beside velacenter (on a private X server
+# when there is no display); the board's marker request E0 11 comes back to
+# the board as the agent's answer frame.
+#
 # After the link is up the board sends two frames (they come out as JSON on
 # the bus), then two JSON messages are sent on the bus (they reach the board
 # as frames). Type more board lines yourself, e.g. "frame C3 02 40" or
@@ -21,7 +25,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
 # Only what the demo runs, so a first start takes a fraction of the full build.
-RUN_TARGETS=(velacenter boardsim zqbus)
+RUN_TARGETS=(velacenter boardsim zqbus VelaStrokeAccelerate)
 if [ -z "${RUN_NO_BUILD:-}" ]; then
   "$ROOT/scripts/install-deps.sh"
   BUILD_DIR="$BUILD_DIR" BUILD_TARGETS="${RUN_TARGETS[*]}" "$ROOT/scripts/build.sh"
@@ -57,13 +61,23 @@ frame C3 01 01
 sleep 1000
 # a frame no table knows: passed through as EVENT_ANY
 frame 12 34 56 78
+sleep 1500
+# the stroke marker request (red): the agent paints the corners and answers
+frame E0 11 00 FF 00 00 0F
 DEMO
 
+PIDS=()
+AGENT_DISPLAY="${DISPLAY:-}"
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   export QT_QPA_PLATFORM=offscreen   # no X display: widgets are drawn off screen
+  # The stroke agent reads the screen from X: it gets a private 1920x1080 one.
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { AGENT_DISPLAY=":$n"; break; }
+  done
+  Xvfb "$AGENT_DISPLAY" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  PIDS+=($!)
 fi
 
-PIDS=()
 CENTRE_PID=""
 BOARD_PID=""
 STATUS=0
@@ -83,7 +97,7 @@ cleanup() {
   [ -n "$BOARD_PID" ] && kill -TERM "$BOARD_PID" 2>/dev/null || true
   for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  echo "[run]   velacenter's output is in $RUN_DIR/velacenter.log"
+  echo "[run]   velacenter's output is in $RUN_DIR/velacenter.log, the agent's in $RUN_DIR/agent.log"
   exit "$STATUS"
 }
 trap cleanup EXIT INT TERM
@@ -92,6 +106,10 @@ trap cleanup EXIT INT TERM
 setsid bash -c 'while [ ! -e "$1" ]; do sleep 0.1; done; cd "$2" && exec ./velacenter' \
   _ "$PTY_LINK" "$RUN_DIR" > "$RUN_DIR/velacenter.log" 2>&1 < /dev/null &
 CENTRE_PID=$!
+
+# The stroke-acceleration agent beside it; it connects once the hub is up.
+DISPLAY="$AGENT_DISPLAY" QT_QPA_PLATFORM=xcb "$BIN/VelaStrokeAccelerate" > "$RUN_DIR/agent.log" 2>&1 &
+PIDS+=($!)
 
 # The bus listener, once velacenter's hub accepts connections.
 (
