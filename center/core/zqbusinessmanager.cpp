@@ -6,6 +6,9 @@
 #include "zqbusinesscustomchannel.h"
 #include "zqfitcommand.h"
 #include "zqpretreatment.h"
+#include "zqtbusinesscentralcontrol.h"
+#include "zqtbusinessdisc.h"
+#include "zqtbusinessshortcut.h"
 #include "zqtbusinesssmsc.h"
 #include "zqwriteacceleration.h"
 
@@ -40,9 +43,9 @@ ZQBusinessManager::ZQBusinessManager(QObject* parent)
 {
     // The order below is the order of precedence. Modules that are not part
     // of the program yet keep their places; each goes in as one addModule line.
-    //  1 whiteboard        ZQTbusinessDisc(m_screen, this)            "DiscCommand.xml"
-    //  2 central control   ZQTbusinessCentralControl(m_screen, this)  "control.xml"
-    //  3 shortcut keys     ZQTbusinessShortCut(this)
+    addModule(new ZQTbusinessDisc(m_screen, this));            // "DiscCommand.xml"
+    addModule(new ZQTbusinessCentralControl(m_screen, this));  // "control.xml"
+    addModule(new ZQTbusinessShortCut(this));
     //  4 pretreatment      ZQPretreatment(this)
     //  5 custom channel    ZQBusinessCustomChannel(this)
     //  6 write accel.      ZQWriteAcceleration(m_screen, this)
@@ -73,8 +76,12 @@ void ZQBusinessManager::insertModule(int index, IZQBusiness* module)
     object->setParent(this);
     for (const Relay& relay : kRelays) {
         // SIGNAL() prefixes a code digit that the meta-object lookup does not want.
+        // Direct: the manager's signal is emitted on the module's thread and
+        // crosses to the main thread once, like the pass-through traffic the
+        // manager emits itself. A queued relay would add a second hop, and a
+        // pass-through frame sent after a module's frame could overtake it.
         if (object->metaObject()->indexOfSignal(relay.moduleSignal + 1) >= 0)
-            connect(object, relay.moduleSignal, this, relay.managerSignal);
+            connect(object, relay.moduleSignal, this, relay.managerSignal, Qt::DirectConnection);
     }
     if (index < 0 || index > m_modules.size())
         index = m_modules.size();

@@ -17,8 +17,8 @@ class IZQBusiness;
 // DealCommand runs on the serial work thread and DealMessage on the IPC work
 // thread, possibly at once. The list is fixed after construction and only read
 // there, so no lock is taken. Module signals reach the manager's signals by
-// automatic relays; since the modules live on the main thread, a signal emitted
-// on a work thread arrives queued on the main thread.
+// direct relays, so a signal emitted on a work thread leaves the manager on
+// that thread and crosses to the main thread once, in the order it was sent.
 class ZQBusinessManager : public QObject
 {
     Q_OBJECT
