@@ -13,6 +13,7 @@
 Widget::Widget(const QString &portName, QWidget *parent) : QWidget(parent)
 {
     setWindowTitle(QStringLiteral("serialtest"));
+    setMinimumWidth(480); // room for the status lines without wrapping
     m_thread = new testThread(this);
     m_thread->serialPort()->setPortName(portName);
 
