@@ -23,7 +23,7 @@ void walkGroup(const QString &file, const QString &group, Visit visit)
         // value is still one text, so put it back together.
         const QString text = v.type() == QVariant::StringList ? v.toStringList().join(QLatin1Char(','))
                                                                 : v.toString();
-        const QStringList parts = text.split(QLatin1Char('|'), Qt::KeepEmptyParts);
+        const QStringList parts = text.split(QLatin1Char('|'));
         if (parts.size() < kRegistryFields)
             continue;
         if (!visit(parts))

@@ -96,3 +96,9 @@ int PtyPair::frameCount() const
     QMutexLocker lock(&m_mutex);
     return m_frames.size();
 }
+
+int PtyPair::pendingBytes() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_stream.size();
+}

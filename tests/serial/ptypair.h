@@ -28,6 +28,8 @@ public:
     void writeMaster(const QByteArray &bytes);
     QList<Arrival> frames() const;
     int frameCount() const;
+    // Bytes received after the last whole frame: a frame cut off leaves some.
+    int pendingBytes() const;
 
 private:
     void readLoop();

@@ -363,7 +363,7 @@ int main(int argc, char *argv[])
         w.show();
         if (!QTest::qWaitForWindowExposed(&w))
             return 1;
-        QTextStream(stdout) << "mapped" << Qt::endl;
+        QTextStream(stdout) << "mapped\n"; // the stream flushes as it ends
         return app.exec();
     }
     DesktopWidgetChecks checks;

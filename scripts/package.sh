@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the Debian package of the suite from a configured and built tree
+# (scripts/build.sh first) and writes it to the output folder.
+#   scripts/package.sh [output folder]      (default: $BUILD_DIR/package)
+# The package file's name is printed on the last line.
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD_DIR="$(cd "${BUILD_DIR:-$ROOT/build}" && pwd)"
+OUT_DIR="${1:-$BUILD_DIR/package}"
+mkdir -p "$OUT_DIR"
+OUT_DIR="$(cd "$OUT_DIR" && pwd)"
+
+# Only what the package carries is built here, not the tests.
+cmake --build "$BUILD_DIR" -j"${BUILD_JOBS:-$(nproc)}" --target \
+  velacenter serialtest zqbus boardsim zqipc sharedkit serialhub \
+  $(cmake --build "$BUILD_DIR" --target help | grep -ow 'VelaStrokeAccelerate' | head -n1)
+
+# Installing does not build everything first (CMAKE_SKIP_INSTALL_ALL_DEPENDENCY).
+# CPack's scratch folder lies in the output folder, so packaging can run
+# beside the tests.
+cpack --config "$BUILD_DIR/CPackConfig.cmake" -G DEB -B "$OUT_DIR" >&2
+rm -rf "$OUT_DIR/_CPack_Packages"
+ls "$OUT_DIR"/*.deb
