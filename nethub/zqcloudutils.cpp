@@ -140,8 +140,9 @@ bool ZQCloudUtils::isMobile(QString text)
 
 bool ZQCloudUtils::isEmail(QString text)
 {
-    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(QStringLiteral(
-        "([0-9A-Za-z\\-_\\.]+)@([0-9a-z]+\\.[a-z]{2,3}(\\.[a-z]{2})?)")));
+    // Anchored by hand: QRegularExpression::anchoredPattern needs Qt 5.12.
+    static const QRegularExpression pattern(QStringLiteral(
+        "\\A(?:([0-9A-Za-z\\-_\\.]+)@([0-9a-z]+\\.[a-z]{2,3}(\\.[a-z]{2})?))\\z"));
     return pattern.match(text).hasMatch();
 }
 

@@ -158,7 +158,7 @@ int runHub(const QStringList &args)
     {
         QTcpServer probe;
         if (port != 0 && !probe.listen(QHostAddress::Any, quint16(port)))
-            return fail(kFailed, QString("port %1 is taken (a velacenter or another zqbus hub runs?);"
+            return fail(kFailed, QString("call to bind: port %1 is taken (a velacenter or another zqbus hub runs?);"
                                          " stop it, or choose another with --port N or VELA_BUS_PORT")
                                      .arg(port));
     }
