@@ -2,9 +2,10 @@
 
 #include <QDebug>
 
+#include <chrono>
+
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
-#include <time.h>
 
 int GetScreenCount()
 {
@@ -35,7 +36,7 @@ void getScreenResolution(int *w, int *h)
 
 qint64 getTickCount()
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    // The monotonic clock: wall-clock changes must not upset the de-duplication.
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
