@@ -274,7 +274,7 @@ void TestVelaCenter::passThroughDown()
     const int from = m_rig->boardReceivedCount();
     QCOMPARE(m_rig->sendToCentre(VelaCenterRig::eventAny(bytes, QStringLiteral("ID_APP_VELACENTER"))), 0);
     QVERIFY(m_rig->waitBoardReceived(VelaCenterRig::frameOf(bytes), 10000, from));
-    QCOMPARE(m_rig->boardReceivedCount(), from + 1);
+    QCOMPARE(withoutPolling(m_rig->boardReceived().mid(from)).size(), 1);
 }
 
 void TestVelaCenter::tableEventUp_data()
@@ -1108,7 +1108,9 @@ void TestVelaCenter::busListenAddress()
     const bool reached = ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
     ::close(fd);
     QCOMPARE(reached, listenAll);
-    QCOMPARE(rig->centreOutput().contains(QStringLiteral("bus hub open to every address")), listenAll);
+    // The centre's output is read as it comes: give the warning its moment.
+    QTRY_COMPARE_WITH_TIMEOUT(rig->centreOutput().contains(QStringLiteral("bus hub open to every address")),
+                              listenAll, listenAll ? 3000 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestVelaCenter)
