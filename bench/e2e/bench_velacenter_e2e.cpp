@@ -1,7 +1,9 @@
 // End-to-end latency of velacenter: from a frame written by the mainboard
-// simulator to its JSON on the bus, and from a JSON message sent on the bus
-// to its frame at the simulator. Events are sent one at a time, so the
-// figures are latencies, not throughput.
+// simulator to its JSON on the bus, from a JSON message sent on the bus to
+// its frame at the simulator, and the round trip of a central-control
+// request with an "id" to its correlated reply, the simulator answering as
+// soon as the request frame reaches it. Events are sent one at a time, so
+// the figures are latencies, not throughput.
 //
 // Usage: bench_velacenter_e2e [events per direction, default 300]
 // Needs the bus port 23334 free; without an X display velacenter runs off screen.
@@ -10,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QRandomGenerator>
 #include <QTest>
@@ -108,11 +111,44 @@ int main(int argc, char **argv)
         down << clock.nsecsElapsed() / 1e6;
     }
 
+    // Central-control request with an id -> request frame at the board ->
+    // the board's reply frame -> the reply on the bus carrying that id.
+    QVector<double> request, reply, roundTrip;
+    for (int i = 0; i < events; ++i) {
+        const QString id = QStringLiteral("bench-%1").arg(i);
+        const int boardFrom = rig.boardReceivedCount();
+        const int busFrom = rig.busMessages().size();
+        QTest::qWait(60);
+        clock.start();
+        rig.sendToCentre(QJsonObject{{"eventid", "GET_PRODUCT_INFO"}, {"id", id},
+                                     {"from", "ControlCenter"}, {"to", "MessageCenter"}});
+        if (!rig.waitBoardReceived(VelaCenterRig::frameOf(QByteArray::fromHex("F101FFFF")), 5000, boardFrom)) {
+            std::fprintf(stderr, "bench: control request %d never reached the board\n", i);
+            return 1;
+        }
+        const qint64 atBoard = clock.nsecsElapsed();
+        rig.boardSend(QStringLiteral("frame F3 01 00"));
+        if (!rig.waitBusMessage([&](const QJsonObject &o) {
+                return o.value("to").toString() == QLatin1String("ControlCenter") && o.value("id").toString() == id;
+            }, 5000, nullptr, busFrom)) {
+            std::fprintf(stderr, "bench: control request %d got no reply with its id\n", i);
+            return 1;
+        }
+        const qint64 done = clock.nsecsElapsed();
+        request << atBoard / 1e6;
+        reply << (done - atBoard) / 1e6;
+        roundTrip << done / 1e6;
+    }
+
     std::printf("velacenter end to end, %d events each way, one at a time (link version 2, pseudo-terminal)\n",
                 events);
     std::printf("link pacing: the serial reader takes one frame per 100 ms pass; the writer pauses 50 ms after each frame\n");
     std::printf("(frames are written at a random point of the reader's 100 ms cycle; messages 60 ms after the previous frame)\n");
     print("board frame -> bus JSON", events, figuresOf(up));
     print("bus JSON -> board frame", events, figuresOf(down));
+    std::printf("central control, GET_PRODUCT_INFO with an id, the board answering F3 01 at once:\n");
+    print("  request -> board", events, figuresOf(request));
+    print("  board reply -> bus", events, figuresOf(reply));
+    print("  round trip", events, figuresOf(roundTrip));
     return 0;
 }
