@@ -118,7 +118,8 @@ int main(int argc, char **argv)
         const QString id = QStringLiteral("bench-%1").arg(i);
         const int boardFrom = rig.boardReceivedCount();
         const int busFrom = rig.busMessages().size();
-        QTest::qWait(60);
+        // The reply meets the reader at a random point of its cycle too.
+        QTest::qWait(60 + int(QRandomGenerator::global()->bounded(100)));
         clock.start();
         rig.sendToCentre(QJsonObject{{"eventid", "GET_PRODUCT_INFO"}, {"id", id},
                                      {"from", "ControlCenter"}, {"to", "MessageCenter"}});
