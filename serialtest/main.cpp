@@ -10,10 +10,12 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("serialtest"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELA_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Serial and bus test tool"));
     parser.addHelpOption();
+    parser.addVersionOption();
     QCommandLineOption portOption(QStringList{QStringLiteral("p"), QStringLiteral("port")},
                                   QStringLiteral("Serial port to open (ttyS1 or a device path); "
                                                  "default: the first port listed."),

@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstdio>
+#include <cstring>
+
 namespace {
 
 // The program's folder before any application object exists.
@@ -20,6 +23,18 @@ QString programDir()
 
 int main(int argc, char *argv[])
 {
+    // Answered before the logger and the one-copy guard: neither starts the agent.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("VelaStrokeAccelerate %s\n", VELA_VERSION);
+        return 0;
+    }
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("Usage: VelaStrokeAccelerate [-show]\n"
+                    "stroke-acceleration agent: paints the corner marker when the board asks\n"
+                    "  -show      also show the debug window\n"
+                    "  --version  print the version\n");
+        return 0;
+    }
     const QString id = QStringLiteral("VelaStrokeAccelerate");
     const QString dir = programDir();
     if (QFile::exists(QDir(dir).filePath(QStringLiteral("showlog.txt"))))

@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -151,8 +152,16 @@ bool saveBackground(const QString &file)
 
 int main(int argc, char *argv[])
 {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("iconpainter %s\n", VELA_VERSION);
+        return 0;
+    }
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("Usage: iconpainter <output folder>\ndraws the toolbox and dialog icons into the folder\n");
+        return 0;
+    }
     QGuiApplication app(argc, argv);
-    if (argc < 2) {
+    if (argc < 2 || argv[1][0] == '-') {
         std::fprintf(stderr, "usage: iconpainter <output folder>\n");
         return 2;
     }

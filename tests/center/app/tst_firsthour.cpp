@@ -112,7 +112,7 @@ void TestFirstHour::helpAndVersion_data()
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("expected");
 
-    for (const char *program : {"velacenter", "zqbus", "boardsim"}) {
+    for (const char *program : {"velacenter", "zqbus", "boardsim", "VelaStrokeAccelerate", "serialtest", "iconpainter"}) {
         QTest::addRow("%s --version", program) << program << "--version"
                                                << QStringLiteral("%1 %2").arg(program, VELA_VERSION);
         QTest::addRow("%s --help", program) << program << "--help" << "Usage:";
