@@ -1,16 +1,14 @@
+#include "strokeaccagentprocess.h"
 #include "xvfbserver.h"
 #include "zqipc.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
 
 namespace {
@@ -33,13 +31,13 @@ struct AgentRig
     XvfbServer x;
     ZQIPC hub;
     ZQIPC *centre = nullptr;
-    QTemporaryDir dir;
-    QProcess agent;
+    StrokeAccAgentProcess program;
+    QProcess &agent = program.process();
     QStringList answers;
 
     ~AgentRig()
     {
-        stopAgent(agent);
+        program.stop();
         delete centre;
     }
     bool startX(int w, int h) { return x.start(w, h); }
@@ -64,33 +62,9 @@ struct AgentRig
     }
     bool startAgent(QProcess &p, const QStringList &args = {})
     {
-        const QString exe = dir.filePath("VelaStrokeAccelerate");
-        if (!QFile::exists(exe)) {
-            QFile::copy(VELA_BIN_DIR "/VelaStrokeAccelerate", exe);
-            QFile(dir.filePath("showlog.txt")).open(QIODevice::WriteOnly);
-        }
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", x.display());
-        env.insert("QT_QPA_PLATFORM", "xcb");
-        p.setProcessEnvironment(env);
-        p.setProcessChannelMode(QProcess::ForwardedChannels);
-        p.start(exe, args);
-        return p.waitForStarted(5000);
+        return program.startCopy(p, x.display(), args);
     }
-    static void stopAgent(QProcess &p)
-    {
-        if (p.state() == QProcess::NotRunning)
-            return;
-        p.terminate();
-        if (!p.waitForFinished(5000))
-            p.kill();
-        p.waitForFinished(2000);
-    }
-    QString log() const
-    {
-        QFile f(dir.filePath("log.txt"));
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    }
+    QString log() const { return program.log(); }
     void publish(const QString &text) { centre->sentInfo(text); }
     // The next answer within `ms`, or an empty text.
     QString nextAnswer(int ms)
@@ -116,16 +90,6 @@ struct AgentRig
         return false;
     }
 };
-
-unsigned long pixel(Display *d, int x, int y)
-{
-    XImage *image = XGetImage(d, DefaultRootWindow(d), x, y, 1, 1, AllPlanes, ZPixmap);
-    if (!image)
-        return ~0ul;
-    const unsigned long p = XGetPixel(image, 0, 0) & 0xFFFFFF;
-    XDestroyImage(image);
-    return p;
-}
 
 } // namespace
 
@@ -180,20 +144,18 @@ void TestStrokeAccAgent::cornerSquares()
                                   {"property", code}, {"scenario", "ID_SCENARIO_TEACHING"},
                                   {"to", "ID_APP_VELACENTER"}}));
 
-    Display *d = XOpenDisplay(qPrintable(m_rig.x.display()));
-    QVERIFY(d);
+    const QString d = m_rig.x.display();
     // Squares of 1920 / 480 = 4 pixels: the last pixel of each is inside,
     // the next one outside.
     const struct { int x, y, outX, outY; uint colour; } corners[] = {
         {3, 3, 4, 4, main}, {1916, 3, 1915, 4, contrast},
         {1916, 1076, 1915, 1075, main}, {3, 1076, 4, 1075, contrast}};
     for (const auto &c : corners) {
-        QTRY_COMPARE_WITH_TIMEOUT(uint(pixel(d, c.x, c.y)), c.colour, 1000);
-        QVERIFY(uint(pixel(d, c.outX, c.outY)) != c.colour);
+        QTRY_COMPARE_WITH_TIMEOUT(StrokeAccAgentProcess::rootPixel(d, c.x, c.y), c.colour, 1000);
+        QVERIFY(StrokeAccAgentProcess::rootPixel(d, c.outX, c.outY) != c.colour);
     }
     // Gone after 1.5 s.
-    QTRY_VERIFY_WITH_TIMEOUT(uint(pixel(d, 0, 0)) != main, 2500);
-    XCloseDisplay(d);
+    QTRY_VERIFY_WITH_TIMEOUT(StrokeAccAgentProcess::rootPixel(d, 0, 0) != main, 2500);
     QTest::qWait(200);   // past the marker time for the next row
 }
 
@@ -277,7 +239,7 @@ void TestStrokeAccAgent::screensTheBoardCannotUse()
     QFETCH(QString, warning);
     // These cases run a server, bus and agent of their own.
     m_rig.stopBus();
-    AgentRig::stopAgent(m_rig.agent);
+    StrokeAccAgentProcess::stop(m_rig.agent);
     AgentRig rig;
     QVERIFY2(rig.startX(w, h), qPrintable(rig.x.errorText()));
     if (twoMonitors) {
@@ -315,7 +277,7 @@ void TestStrokeAccAgent::screensTheBoardCannotUse()
 void TestStrokeAccAgent::windowShowsWithoutHub()
 {
     m_rig.stopBus();
-    AgentRig::stopAgent(m_rig.agent);
+    StrokeAccAgentProcess::stop(m_rig.agent);
     AgentRig rig;
     QVERIFY2(rig.startX(1920, 1080), qPrintable(rig.x.errorText()));
     QVERIFY(rig.startAgent(rig.agent, {"-show"}));

@@ -306,6 +306,24 @@ bool VelaCenterRig::waitBoardReceived(const QByteArray &frame, int timeoutMs, in
     return waitUntil([&]() { return m_boardRx.indexOf(frame, fromIndex) >= 0; }, timeoutMs);
 }
 
+int VelaCenterRig::flushToBoard(int timeoutMs)
+{
+    const QByteArray marker = QByteArray::fromHex("E9EE") + QByteArray::number(++m_flushes);
+    const int from = boardReceivedCount();
+    sendToCentre(eventAny(marker, QStringLiteral("ID_APP_VELACENTER")));
+    if (!waitBoardReceived(frameOf(marker), timeoutMs, from))
+        return -1;
+    return m_boardRx.indexOf(frameOf(marker), from);
+}
+
+bool VelaCenterRig::answerScreenInfo(int timeoutMs)
+{
+    boardSend(QStringLiteral("frame E3 04 61 2D 31")); // "a-1"
+    // The next tick of the polling timer sees the answer and stops it.
+    return waitUntil([this]() { return centreOutput().contains(QLatin1String("slotInfoTimer stop")); }, timeoutMs)
+           && flushToBoard() >= 0;
+}
+
 QStringList VelaCenterRig::busMessages() const
 {
     return m_busMessages;

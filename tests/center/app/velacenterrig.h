@@ -57,6 +57,14 @@ public:
     QList<QByteArray> boardReceived() const;
     bool waitBoardReceived(const QByteArray &frame, int timeoutMs, int fromIndex = 0);
     int boardReceivedCount() const;
+    // Sends a frame of its own to the board through the centre and waits for
+    // it; frames the centre queued before arrive ahead of it. Its index among
+    // the received frames, or -1.
+    int flushToBoard(int timeoutMs = 10000);
+    // The board answers the shortcut module's screen-information request, so
+    // its polling (a request every 1.5 s for the first 15 s) stops and stays
+    // out of the frames a case counts. False when the polling went on.
+    bool answerScreenInfo(int timeoutMs = 5000);
 
     // Bus side: texts that the centre published, in arrival order.
     QStringList busMessages() const;
@@ -100,6 +108,7 @@ private:
     QString m_error;
     Options m_options;
     QStringList m_environment;
+    int m_flushes = 0;
 };
 
 #endif // VELACENTERRIG_H
