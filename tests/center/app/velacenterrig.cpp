@@ -6,8 +6,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 
@@ -105,21 +107,23 @@ bool VelaCenterRig::start(const Options &options)
         return false;
     }
     QDir().mkpath(tempFolder());
-    const QStringList files = {QStringLiteral("velacenter"), QStringLiteral("DiscCommand.xml"),
-                               QStringLiteral("control.xml"), QStringLiteral("SmSc.xml"),
-                               QStringLiteral("apps.ini")};
-    for (const QString &f : files) {
-        const QString from = binDir() + QLatin1Char('/') + f;
-        if (QFile::exists(from) && !QFile::copy(from, m_dir.filePath(f))) {
-            m_error = QStringLiteral("cannot copy ") + from;
-            return false;
+    m_options = options;
+    if (options.programDir.isEmpty()) {
+        const QStringList files = {QStringLiteral("velacenter"), QStringLiteral("DiscCommand.xml"),
+                                   QStringLiteral("control.xml"), QStringLiteral("SmSc.xml"),
+                                   QStringLiteral("apps.ini")};
+        for (const QString &f : files) {
+            const QString from = binDir() + QLatin1Char('/') + f;
+            if (QFile::exists(from) && !QFile::copy(from, m_dir.filePath(f))) {
+                m_error = QStringLiteral("cannot copy ") + from;
+                return false;
+            }
         }
     }
-    if (!QFile::exists(m_dir.filePath(QStringLiteral("velacenter")))) {
-        m_error = QStringLiteral("velacenter not built in ") + binDir();
+    if (!QFile::exists(programPath(QStringLiteral("velacenter")))) {
+        m_error = QStringLiteral("no velacenter at ") + programPath(QStringLiteral("velacenter"));
         return false;
     }
-    m_options = options;
     if (!startBoard(options.boardMode, options.boardLink) || !startCentre(options) || !connectBus(15000))
         return false;
     if (options.waitForLink && !waitForLink(20000)) {
@@ -129,12 +133,20 @@ bool VelaCenterRig::start(const Options &options)
     return true;
 }
 
+QString VelaCenterRig::programPath(const QString &name) const
+{
+    // The simulator always comes from the build unless a program folder is given.
+    const QString dir = !m_options.programDir.isEmpty() ? m_options.programDir
+                        : name == QLatin1String("velacenter") ? m_dir.path() : binDir();
+    return dir + QLatin1Char('/') + name;
+}
+
 bool VelaCenterRig::startBoard(const QString &mode, const QString &link)
 {
     QStringList args{QStringLiteral("--mode"), mode};
     if (!link.isEmpty())
         args << QStringLiteral("--link") << link;
-    m_board.start(binDir() + QStringLiteral("/boardsim"), args);
+    m_board.start(programPath(QStringLiteral("boardsim")), args);
     if (!m_board.waitForStarted(5000)) {
         m_error = QStringLiteral("boardsim did not start");
         return false;
@@ -183,6 +195,23 @@ bool VelaCenterRig::startBoardAgain(const QString &mode, const QString &link)
 
 bool VelaCenterRig::writeSettings(const QString &portName)
 {
+    if (!m_options.programDir.isEmpty()) {
+        // Settings that came with the programs: only the port is set, in the
+        // file a link beside the program leads to, as an integrator would.
+        const QString path = QFileInfo(programPath(QStringLiteral("version.ini"))).canonicalFilePath();
+        if (path.isEmpty()) {
+            m_error = QStringLiteral("no version.ini (or a dangling link) in ") + m_options.programDir;
+            return false;
+        }
+        QSettings ini(path, QSettings::IniFormat);
+        ini.setValue(QStringLiteral("COM/PortName"), portName);
+        ini.sync();
+        if (ini.status() != QSettings::NoError) {
+            m_error = QStringLiteral("cannot write ") + path;
+            return false;
+        }
+        return true;
+    }
     // Written aside and renamed: the centre may read the file at any moment.
     const QString path = m_dir.filePath(QStringLiteral("version.ini"));
     QFile ini(path + QStringLiteral(".new"));
@@ -226,7 +255,7 @@ bool VelaCenterRig::startCentre(const Options &options)
         m_centre.setStandardOutputFile(QProcess::nullDevice());
     m_centre.setProcessEnvironment(centreEnvironment());
     m_centre.setWorkingDirectory(m_dir.path());
-    m_centre.start(m_dir.filePath(QStringLiteral("velacenter")), options.args);
+    m_centre.start(programPath(QStringLiteral("velacenter")), options.args);
     if (!m_centre.waitForStarted(5000)) {
         m_error = QStringLiteral("velacenter did not start");
         return false;
@@ -381,7 +410,7 @@ int VelaCenterRig::runSecondCopy(const QStringList &args, QString *output, int t
     QProcess copy;
     copy.setProcessChannelMode(QProcess::MergedChannels);
     copy.setProcessEnvironment(centreEnvironment());
-    copy.start(m_dir.filePath(QStringLiteral("velacenter")), args);
+    copy.start(programPath(QStringLiteral("velacenter")), args);
     if (!copy.waitForStarted(5000))
         return -100;
     // This process's bus client keeps its events flowing while we wait.

@@ -30,6 +30,12 @@ public:
         bool waitForLink = true;
         bool quietCentre = false; // drop the centre's output instead of keeping it
         QStringList environment;  // NAME=value entries for the centre's environment
+        // A folder that already holds velacenter, boardsim, the tables and a
+        // version.ini (a file or a link to one), e.g. an unpacked package:
+        // both programs run from there, nothing is copied, and only
+        // "COM/PortName" is changed in the settings the link leads to
+        // (extraIni is not used).
+        QString programDir;
     };
 
     static const QByteArray kStartupFrame4;
@@ -94,6 +100,7 @@ private:
     bool startCentre(const Options &options);
     bool connectBus(int timeoutMs);
     void readBoard();
+    QString programPath(const QString &name) const;
     QProcessEnvironment centreEnvironment() const;
 
     QTemporaryDir m_dir;
