@@ -12,6 +12,9 @@ PACKAGES=(
   xvfb x11-utils xdotool openbox
   fonts-wqy-microhei
   qttools5-dev-tools qttools5-dev e2fsprogs
+  # The package (scripts/package.sh) and its test: CPack finds the ELF files
+  # with file and their dependencies with dpkg-shlibdeps; lintian checks it.
+  dpkg-dev file lintian
 )
 if [ $# -gt 0 ]; then PACKAGES=("$@"); fi
 
