@@ -223,6 +223,8 @@ void TestPackage::control()
         QVERIFY2(exec.startsWith(QStringLiteral("/") + kAppDir + QStringLiteral("/bin/")), qPrintable(exec));
         QVERIFY2(QFileInfo(m_root.filePath(exec.mid(1))).isExecutable(), qPrintable(exec));
         QCOMPARE(entry.value(QStringLiteral("Desktop Entry/Type")).toString(), QStringLiteral("Application"));
+        // Once the package is removed (its conffiles stay), the desktop skips the entry.
+        QCOMPARE(entry.value(QStringLiteral("Desktop Entry/TryExec")).toString(), exec);
     }
 }
 
