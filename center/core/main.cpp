@@ -1,4 +1,5 @@
 #include "ccommunicatorctrl.h"
+#include "centerlogging.h"
 #include "logging.h"
 #include "messagedialog.h"
 #include "toolbox.h"
@@ -63,7 +64,7 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("VelaCenter"));
 
     const int needLog = getLogFlag();
-    qDebug() << "needLog" << needLog;
+    qCDebug(lcCore) << "needLog" << needLog;
     if (needLog == 1) {
         // A second copy must not wipe the log files the running one writes.
         if (!app.isRunning())
@@ -95,6 +96,6 @@ int main(int argc, char **argv)
     dispatch.init();
 
     const int result = app.exec();
-    qDebug() << "event loop ended" << result;
+    qCDebug(lcCore) << "event loop ended" << result;
     return result;
 }
