@@ -10,6 +10,7 @@
 
 #include <QDebug>
 #include <QStringList>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -62,6 +63,8 @@ int main(int argc, char **argv)
 
     ZQScenarioSingleApp app(QStringLiteral("VelaCenter"), argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("VelaCenter"));
+    // Before the first trace: "Log/Level" debug or all turns them all on.
+    followLogLevel();
 
     const int needLog = getLogFlag();
     qCDebug(lcCore) << "needLog" << needLog;
@@ -85,6 +88,11 @@ int main(int argc, char **argv)
     ZQTermSignalWatcher termWatcher;
     QObject::connect(&termWatcher, &ZQTermSignalWatcher::sigTerminate, &app,
                      &QCoreApplication::quit);
+
+    // An edit of "Log/Level" turns the traces on or off while the centre runs.
+    QTimer levelWatch;
+    QObject::connect(&levelWatch, &QTimer::timeout, &followLogLevel);
+    levelWatch.start(1000);
 
     CCommunicatorCtrl mainWindow;
     mainWindow.hide();
