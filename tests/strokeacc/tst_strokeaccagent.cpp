@@ -72,6 +72,8 @@ struct AgentRig
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DISPLAY", x.display());
         env.insert("QT_QPA_PLATFORM", "xcb");
+        // The cases read the agent's trace lines in its log.
+        env.insert("QT_LOGGING_RULES", "vela.strokeacc.debug=true");
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::ForwardedChannels);
         p.start(exe, args);

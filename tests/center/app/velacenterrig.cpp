@@ -156,6 +156,9 @@ QProcessEnvironment VelaCenterRig::centreEnvironment() const
     // scripts/run.sh, instead of the program ending at start-up.
     if (!env.contains(QStringLiteral("DISPLAY")) && !env.contains(QStringLiteral("QT_QPA_PLATFORM")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The tests follow the centre through its trace lines (debug lines, off
+    // by default); an entry of Options::environment can set other rules.
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("vela.*.debug=true"));
     for (const QString &entry : m_environment)
         env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
     return env;

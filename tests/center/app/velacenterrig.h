@@ -29,7 +29,10 @@ public:
         QStringList args;
         bool waitForLink = true;
         bool quietCentre = false; // drop the centre's output instead of keeping it
-        QStringList environment;  // NAME=value entries for the centre's environment
+        // NAME=value entries for the centre's environment. The centre's traces
+        // are on (QT_LOGGING_RULES=vela.*.debug=true) unless an entry sets
+        // QT_LOGGING_RULES.
+        QStringList environment;
     };
 
     static const QByteArray kStartupFrame4;
