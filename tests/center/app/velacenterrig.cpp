@@ -195,6 +195,7 @@ bool VelaCenterRig::writeSettings(const QString &portName)
     }
     ini.write(QStringLiteral("[COM]\nPortName=%1\n%2\n").arg(portName, m_options.extraIni).toUtf8());
     ini.close();
+    m_portName = portName;
     QFile::remove(path);
     return QFile::rename(ini.fileName(), path);
 }
@@ -202,6 +203,12 @@ bool VelaCenterRig::writeSettings(const QString &portName)
 bool VelaCenterRig::setPortName(const QString &name)
 {
     return writeSettings(name);
+}
+
+bool VelaCenterRig::setExtraIni(const QString &text)
+{
+    m_options.extraIni = text;
+    return writeSettings(m_portName);
 }
 
 bool VelaCenterRig::stopCentre(int timeoutMs)

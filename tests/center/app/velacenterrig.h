@@ -56,6 +56,8 @@ public:
     bool startBoardAgain(const QString &mode, const QString &link);
     // Rewrites "COM/PortName" in the centre's settings.
     bool setPortName(const QString &name);
+    // Rewrites the settings with other extra text (Options::extraIni), same port.
+    bool setExtraIni(const QString &text);
     void boardSend(const QString &line);
     QList<QByteArray> boardReceived() const;
     bool waitBoardReceived(const QByteArray &frame, int timeoutMs, int fromIndex = 0);
@@ -95,6 +97,7 @@ private:
     QProcess m_board;
     QProcess m_centre;
     QString m_pty;
+    QString m_portName; // last written to the settings
     QByteArray m_boardPartial;
     QList<QByteArray> m_boardRx;
     QByteArray m_centreOutput;
