@@ -1,3 +1,3 @@
 #include "zqipclogging.h"
 
-Q_LOGGING_CATEGORY(lcZqIpc, "vela.ipc")
+Q_LOGGING_CATEGORY(lcZqIpc, "vela.ipc", QtInfoMsg)

@@ -1,5 +1,7 @@
 #include "zqtermsignalwatcher.h"
 
+#include "zqipclogging.h"
+
 #include <QDebug>
 #include <QSocketNotifier>
 
@@ -31,11 +33,11 @@ ZQTermSignalWatcher::ZQTermSignalWatcher(const QList<int> &signalNumbers, QObjec
 void ZQTermSignalWatcher::start()
 {
     if (signalFds[0] >= 0) {
-        qWarning() << "ZQTermSignalWatcher: only one watcher per process";
+        qCWarning(lcZqIpc) << "ZQTermSignalWatcher: only one watcher per process";
         return;
     }
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalFds) != 0) {
-        qWarning() << "ZQTermSignalWatcher: socketpair failed" << errno;
+        qCWarning(lcZqIpc) << "ZQTermSignalWatcher: socketpair failed" << errno;
         signalFds[0] = signalFds[1] = -1;
         return;
     }
@@ -98,7 +100,7 @@ void ZQTermSignalWatcher::slotReadSignal()
     char byte = 0;
     if (::read(signalFds[1], &byte, 1) != 1)
         return;
-    qDebug() << "stop signal" << int(byte);
+    qCDebug(lcZqIpc) << "stop signal" << int(byte);
     // The orderly stop takes a while; a second signal ends the process at once.
     restoreDefaults();
     emit sigTerminate(int(byte));

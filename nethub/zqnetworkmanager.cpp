@@ -8,6 +8,7 @@
 #include "izqskyprofile.h"
 #include "izqskyvaultmanager.h"
 #include "izqusertrailmanager.h"
+#include "nethublogging.h"
 #include "zqcloudutils.h"
 
 #include <QCoreApplication>
@@ -53,7 +54,7 @@ Interface *loadOnce(Interface *&slot, const char *fileName, const char *logPrefi
         const QString why = root ? QStringLiteral("%1 is not a %2 plug-in")
                                        .arg(loader.fileName(), QLatin1String(qobject_interface_iid<Interface *>()))
                                  : loader.errorString();
-        qDebug().noquote() << QLatin1String(logPrefix) + why;
+        qCDebug(lcNetHub).noquote() << QLatin1String(logPrefix) + why;
     }
     return slot;
 }

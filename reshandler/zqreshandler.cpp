@@ -2,6 +2,7 @@
 
 #include "izqfetchfile.h"
 #include "izqpushfile.h"
+#include "reshandlerlogging.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -31,7 +32,7 @@ Interface *loadPlugin(const QString &fileName, const char *logPrefix)
         const QString why = root ? QStringLiteral("%1 is not a %2 plug-in")
                                        .arg(loader.fileName(), QLatin1String(qobject_interface_iid<Interface *>()))
                                  : loader.errorString();
-        qDebug().noquote() << QLatin1String(logPrefix) + why;
+        qCDebug(lcResHandler).noquote() << QLatin1String(logPrefix) + why;
     }
     return plugin;
 }

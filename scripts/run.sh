@@ -19,6 +19,8 @@
 #   RUN_SECONDS=N    stop by itself after N seconds
 #   RUN_NO_BUILD=1   start what is already built
 #   VELA_BUS_PORT=N  use bus port N instead of 23334 (two checkouts side by side)
+#   QT_LOGGING_RULES more trace rules for velacenter's log, after the demo's own
+#                    "vela.core.debug=true;vela.dispatch.debug=true"
 #
 # Exit status: 0 when velacenter stopped cleanly, else 1.
 set -euo pipefail
@@ -102,8 +104,11 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-# velacenter, once the simulator's line exists.
-setsid bash -c 'while [ ! -e "$1" ]; do sleep 0.1; done; cd "$2" && exec ./velacenter' \
+# velacenter, once the simulator's line exists. Its log shows the start-up
+# and every frame and bus message the dispatch hub passes on (the demo waits
+# for the link line there); rules given by the caller come last and win.
+CENTRE_RULES="vela.core.debug=true;vela.dispatch.debug=true${QT_LOGGING_RULES:+;$QT_LOGGING_RULES}"
+QT_LOGGING_RULES="$CENTRE_RULES" setsid bash -c 'while [ ! -e "$1" ]; do sleep 0.1; done; cd "$2" && exec ./velacenter' \
   _ "$PTY_LINK" "$RUN_DIR" > "$RUN_DIR/velacenter.log" 2>&1 < /dev/null &
 CENTRE_PID=$!
 

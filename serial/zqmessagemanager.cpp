@@ -1,5 +1,6 @@
 #include "zqmessagemanager.h"
 
+#include "serialhublogging.h"
 #include "zqboardframe.h"
 #include "zqserialread.h"
 #include "zqserialwrite.h"
@@ -88,7 +89,7 @@ void ZQMessageManager::readSettings()
             }
         }
     }
-    qDebug() << "ZQMessageManager port" << m_portName << "baud" << m_baudRate << "databit" << m_dataBits
+    qCDebug(lcSerial) << "ZQMessageManager port" << m_portName << "baud" << m_baudRate << "databit" << m_dataBits
              << "flowcontrol" << m_flowControl << "parity" << m_parity << "stopbits" << m_stopBits;
 }
 
@@ -179,11 +180,11 @@ void ZQMessageManager::releaseNewestPort()
 
 void ZQMessageManager::checkPort()
 {
-    qDebug() << "checkPort";
+    qCDebug(lcSerial) << "checkPort";
     // Probing again now would close the port that the reader and writer use,
     // or hand over a port other than the one that answered.
     if (m_linked || m_versionTimer->isActive()) {
-        qDebug() << "checkPort: link already" << (m_linked ? "up" : "answered") << ", nothing to do";
+        qCDebug(lcSerial) << "checkPort: link already" << (m_linked ? "up" : "answered") << ", nothing to do";
         return;
     }
     m_baudTimer->stop();
@@ -211,7 +212,7 @@ void ZQMessageManager::checkPort()
         m_activePort = port;
         m_everOpened = true;
         if (!port->setBaudRate(baud, QSerialPort::AllDirections))
-            qDebug() << "checkPort: baud rate" << baud << "refused:" << port->errorString();
+            qCDebug(lcSerial) << "checkPort: baud rate" << baud << "refused:" << port->errorString();
         port->setDataBits(dataBitsFor(m_dataBits));
         port->setParity(parityFor(m_parity));
         port->setStopBits(stopBitsFor(m_stopBits));
@@ -219,15 +220,15 @@ void ZQMessageManager::checkPort()
         connect(port, &QSerialPort::readyRead, this, &ZQMessageManager::slotDataReady);
         if (m_handshakePending) {
             qint64 n = port->write(TestFrame);
-            qDebug() << "Send The shake hands iTestmsg" << n;
+            qCDebug(lcSerial) << "Send The shake hands iTestmsg" << n;
             port->flush();
             QThread::msleep(HeartDelayMs);
             n = port->write(HeartFrame);
-            qDebug() << "Send The shake hands Heartmsg" << n;
+            qCDebug(lcSerial) << "Send The shake hands Heartmsg" << n;
             port->flush();
         }
     } else {
-        qDebug() << "checkPort: cannot open" << m_portName << port->errorString();
+        qCDebug(lcSerial) << "checkPort: cannot open" << m_portName << port->errorString();
         if (m_recovering) {
             // The caller paces the search for a lost port; no retries of our own.
             QTimer::singleShot(0, this, [this]() {
@@ -265,7 +266,7 @@ QList<QByteArray> ZQMessageManager::closePort()
     m_openFailures = 0;
     m_everOpened = false;
     m_recovering = true;
-    qDebug() << "closePort:" << unsent.size() << "frames were not sent";
+    qCDebug(lcSerial) << "closePort:" << unsent.size() << "frames were not sent";
     return unsent;
 }
 
@@ -274,7 +275,7 @@ void ZQMessageManager::loseLink(QSerialPort *port)
     if (m_lost)
         return;
     m_lost = true;
-    qDebug() << "serial port" << port->portName() << "lost:" << port->errorString() << "- link down";
+    qCDebug(lcSerial) << "serial port" << port->portName() << "lost:" << port->errorString() << "- link down";
     // Queued: the port may be inside its own notifier, and the receiver
     // closes it.
     QMetaObject::invokeMethod(this, [this]() {
@@ -308,7 +309,7 @@ void ZQMessageManager::handleHandshakeFrame(const QByteArray &frame)
         m_handshakePending = false;
         m_versionTimer->start(VersionWaitMs);
         m_version = 1;
-        qDebug() << "ZQMessageManager 0F 06 succeed";
+        qCDebug(lcSerial) << "ZQMessageManager 0F 06 succeed";
     } else if (frame.size() == 11 && quint8(frame.at(8)) == 0x0F && quint8(frame.at(9)) == 0x08) {
         m_baudTimer->stop();
         m_versionTimer->stop();
@@ -317,7 +318,7 @@ void ZQMessageManager::handleHandshakeFrame(const QByteArray &frame)
         m_version = 2;
         const qint64 n = m_activePort->write(VersionAckFrame);
         m_activePort->flush();
-        qDebug() << "ZQMessageManager 0F 07 succeed" << n;
+        qCDebug(lcSerial) << "ZQMessageManager 0F 07 succeed" << n;
         emit serialPortSucces(m_version);
     }
 }
@@ -343,14 +344,14 @@ void ZQMessageManager::slotTimerVersion()
     if (!m_activePort || !m_activePort->isOpen()) {
         // The port went away after the test frame was answered: that is no
         // link, so probe again from scratch instead of reporting success.
-        qDebug() << "slotTimerVersion: port lost before the link came up";
+        qCDebug(lcSerial) << "slotTimerVersion: port lost before the link came up";
         m_version = 0;
         m_handshakePending = true;
         slotTimerBaudRate();
         return;
     }
     handOver();
-    qDebug() << "slotTimerVersion" << m_version;
+    qCDebug(lcSerial) << "slotTimerVersion" << m_version;
     emit serialPortSucces(m_version);
 }
 
@@ -366,7 +367,7 @@ void ZQMessageManager::slotTimerBaudRate()
         if (m_retryCount > MaxRetries) {
             emit serialPortError();
         } else {
-            qDebug() << "change bitRate 1";
+            qCDebug(lcSerial) << "change bitRate 1";
             checkPort();
         }
     } else {
@@ -388,7 +389,7 @@ void ZQMessageManager::slotPortError(QSerialPort::SerialPortError error)
         return;
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError
         && error != QSerialPort::WriteError) {
-        qDebug() << "serial port" << port->portName() << "error" << error << port->errorString();
+        qCDebug(lcSerial) << "serial port" << port->portName() << "error" << error << port->errorString();
         return;
     }
     if (port->property(LostProperty).toBool())
@@ -397,7 +398,7 @@ void ZQMessageManager::slotPortError(QSerialPort::SerialPortError error)
     if (port == m_activePort && m_linked)
         loseLink(port); // the control centre reports it, once
     else
-        qWarning() << "serial port" << port->portName() << "lost:" << port->errorString() << "- closing it";
+        qCWarning(lcSerial) << "serial port" << port->portName() << "lost:" << port->errorString() << "- closing it";
     // Closed from the event loop: the port may still be inside its own
     // notifier when it reports the error.
     QMetaObject::invokeMethod(port, [port]() { port->close(); }, Qt::QueuedConnection);

@@ -1,5 +1,6 @@
 #include "zqserialread.h"
 
+#include "serialhublogging.h"
 #include "zqframescan.h"
 
 #include <QDebug>
@@ -60,15 +61,15 @@ void ZQSerialRead::checkCmd(QByteArray &source, QByteArray &frame)
     QMutexLocker lock(&m_mutex);
     if (source.isEmpty())
         return;
-    qDebug().noquote() << "checkCmd iSourceBuff" << ZQFrameScan::toHex(source);
+    qCDebug(lcSerial).noquote() << "checkCmd iSourceBuff" << ZQFrameScan::toHex(source);
     const ZQFrameScan::Result r = ZQFrameScan::scan(source, frame);
     if (!r.found) {
         if (r.discarded > 0)
-            qDebug() << "checkCmd dropped" << r.discarded << "bytes that start no frame";
+            qCDebug(lcSerial) << "checkCmd dropped" << r.discarded << "bytes that start no frame";
         return;
     }
-    qDebug() << "start end count len" << r.start << r.end << r.count << r.length;
-    qDebug().noquote() << "checkCmd" << ZQFrameScan::toHex(frame);
+    qCDebug(lcSerial) << "start end count len" << r.start << r.end << r.count << r.length;
+    qCDebug(lcSerial).noquote() << "checkCmd" << ZQFrameScan::toHex(frame);
 }
 
 void ZQSerialRead::run()

@@ -1,5 +1,7 @@
 #include "zqserialport.h"
 
+#include "serialtestlogging.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QSerialPort>
@@ -24,7 +26,7 @@ void ZQSerialPort::closePort()
 
 bool ZQSerialPort::openPort()
 {
-    qDebug() << "app dir" << QCoreApplication::applicationDirPath() << "++++++++++++";
+    qCDebug(lcSerialTest) << "app dir" << QCoreApplication::applicationDirPath() << "++++++++++++";
 
     // "COM3" stays when nothing is listed: opening it fails and says so.
     QString name = QStringLiteral("COM3");
@@ -42,7 +44,7 @@ bool ZQSerialPort::openPort()
             }
         }
     }
-    qDebug() << "baud rate" << m_baudRate;
+    qCDebug(lcSerialTest) << "baud rate" << m_baudRate;
 
     // A second start opens the port afresh; the old one is closed, not leaked.
     closePort();
@@ -60,7 +62,7 @@ bool ZQSerialPort::openPort()
     }
     m_errorText = listed ? QStringLiteral("cannot open %1: %2").arg(name, m_serialPort->errorString())
                          : QStringLiteral("no serial port found (tried %1)").arg(name);
-    qWarning() << "serialtest:" << m_errorText;
+    qCWarning(lcSerialTest) << "serialtest:" << m_errorText;
     return false;
 }
 

@@ -1,5 +1,6 @@
 #include "czqsharedkit.h"
 
+#include "sharedkitlogging.h"
 #include "zqipc.h"
 
 #include <QCoreApplication>
@@ -85,7 +86,7 @@ bool CZqSharedKit::reconnect()
     connect(ipc, &ZQIPC::sigRecvInfo, this, &CZqSharedKit::slotReciveMessage);
     const bool ok = ipc->createTcpClient(QString::fromLatin1(kOwnId), kHubAddress, ZQIPC::busPort());
     if (!ok)
-        qDebug() << "CZqSharedKit: no hub yet, will connect on next use";
+        qCDebug(lcSharedKit) << "CZqSharedKit: no hub yet, will connect on next use";
     m_ipc = ipc;
     return ok;
 }
@@ -116,7 +117,7 @@ int CZqSharedKit::checkProgramRun(const QString &name)
     // The grep process holds "grep " and the name it searches for, so only a
     // ".exe" name (searched for without its suffix) can tell a real process.
     if (!name.endsWith(exe)) {
-        qDebug() << "checkProgramRun" << name << "is not a .exe name: 0";
+        qCDebug(lcSharedKit) << "checkProgramRun" << name << "is not a .exe name: 0";
         return 0;
     }
     QString copy = name;
@@ -134,7 +135,7 @@ int CZqSharedKit::checkProgramRun(const QString &name)
                   {QStringLiteral("-c"), QStringLiteral("ps -ef|grep -F -e ") + shellQuoted(copy)},
                   QIODevice::ReadWrite);
     if (!process.waitForStarted(30000)) {
-        qWarning() << "checkProgramRun: sh did not start";
+        qCWarning(lcSharedKit) << "checkProgramRun: sh did not start";
         return 0;
     }
     process.closeWriteChannel();
@@ -142,13 +143,13 @@ int CZqSharedKit::checkProgramRun(const QString &name)
     while (process.waitForReadyRead(30000))
         output += QString::fromLocal8Bit(process.readAllStandardOutput());
     if (process.state() != QProcess::NotRunning && !process.waitForFinished(30000)) {
-        qWarning() << "checkProgramRun: ps|grep did not finish";
+        qCWarning(lcSharedKit) << "checkProgramRun: ps|grep did not finish";
         process.kill();
         process.waitForFinished(1000);
         return 0;
     }
     output += QString::fromLocal8Bit(process.readAllStandardOutput());
-    qDebug().noquote() << "checkProgramRun" << name << output;
+    qCDebug(lcSharedKit).noquote() << "checkProgramRun" << name << output;
 
     return output.contains(name) && !output.contains(QStringLiteral("grep ") + name) ? 1 : 0;
 }

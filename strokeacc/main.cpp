@@ -1,3 +1,4 @@
+#include "strokeacclogging.h"
 #include "widget.h"
 #include "zqinstanceguard.h"
 #include "zqsalogger.h"
@@ -39,9 +40,9 @@ int main(int argc, char *argv[])
     const QString dir = programDir();
     if (QFile::exists(QDir(dir).filePath(QStringLiteral("showlog.txt"))))
         ZQSALogger::install(QDir(dir).filePath(QStringLiteral("log.txt")));
-    qDebug().noquote() << "[velastrokeaccelerate]" << "----app started----\r\n";
+    qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "----app started----\r\n";
     if (!ZQInstanceGuard::acquire(id)) {
-        qDebug().noquote() << "[velastrokeaccelerate]" << "app already running, exit.";
+        qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "app already running, exit.";
         return 0;
     }
 

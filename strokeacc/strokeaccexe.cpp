@@ -1,6 +1,7 @@
 #include "strokeaccexe.h"
 
 #include "strokeacccode.h"
+#include "strokeacclogging.h"
 #include "strokeaccscreen.h"
 #include "zqipc.h"
 #include "zqsacw.h"
@@ -45,15 +46,15 @@ void StrokeAccExe::sltKeepBus()
     if (m_ipc && m_ipc->isConnected())
         return;
     if (m_ipc) {
-        qWarning().noquote() << "[velastrokeaccelerate]" << "bus connection lost, connecting again";
+        qCWarning(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "bus connection lost, connecting again";
         m_registerTimer.stop();
         delete m_ipc;   // its receive thread has ended with the connection
         m_ipc = nullptr;
     }
     auto *ipc = new ZQIPC;
-    qDebug().noquote() << "[velastrokeaccelerate]" << "new ipc";
+    qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "new ipc";
     const bool ok = ipc->createTcpClient(QString::fromLatin1(kSelf), kBusHost, kBusPort);
-    qDebug().noquote() << "[velastrokeaccelerate]" << "connect ipc:" << (ok ? "true" : "false");
+    qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "connect ipc:" << (ok ? "true" : "false");
     if (!ok) {
         delete ipc;   // a facade whose connect failed refuses every later one
         return;
@@ -68,15 +69,15 @@ void StrokeAccExe::sltRegister()
     if (!m_ipc)
         return;
     m_ipc->registerMsgAccept(QString::fromLatin1(kCentre));
-    qDebug().noquote() << "[velastrokeaccelerate]" << "reg ipc";
+    qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "reg ipc";
 }
 
 void StrokeAccExe::sltRecvInfo(const QString &sInfo)
 {
-    qDebug().noquote() << "[velastrokeaccelerate]" << "sltRecvInfo json: " << sInfo;
+    qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "sltRecvInfo json: " << sInfo;
     const QJsonObject message = QJsonDocument::fromJson(sInfo.toUtf8()).object();
     if (message.isEmpty()) {
-        qDebug().noquote() << "[velastrokeaccelerate]" << " ZQIPC recv info is null.";
+        qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << " ZQIPC recv info is null.";
         return;
     }
     if (message.value(QStringLiteral("eventid")).toString() != QLatin1String("ID_INKDRAW")
@@ -84,13 +85,13 @@ void StrokeAccExe::sltRecvInfo(const QString &sInfo)
         return;
 
     const QString param = message.value(QStringLiteral("param")).toString().toUpper();
-    qDebug().noquote() << "[velastrokeaccelerate]" << "sParam:" << param;
+    qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "sParam:" << param;
     const QByteArray request = strokeAccHexToBytes(param);
     switch (strokeAccCheckRequest(request)) {
     case StrokeAccRequest::NotMarker:
         return;
     case StrokeAccRequest::BadCheck:
-        qWarning().noquote() << "[velastrokeaccelerate] E011-recv-data error: " << param;
+        qCWarning(lcStrokeAcc).noquote() << "[velastrokeaccelerate] E011-recv-data error: " << param;
         return;
     case StrokeAccRequest::Marker:
         break;
@@ -100,11 +101,11 @@ void StrokeAccExe::sltRecvInfo(const QString &sInfo)
     getScreenResolution(&width, &height);
     const int screens = GetScreenCount();
     if (screens > 1) {
-        qWarning().noquote() << "[velastrokeaccelerate]" << "multi screen not supported, found screen:" << screens;
+        qCWarning(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "multi screen not supported, found screen:" << screens;
         return;
     }
     if (!strokeAccIsSixteenByNine(width, height)) {
-        qWarning().noquote() << "[velastrokeaccelerate]"
+        qCWarning(lcStrokeAcc).noquote() << "[velastrokeaccelerate]"
                              << "screen resolution requires 16:9, current resolution:"
                              << QStringLiteral("%1x%2").arg(width).arg(height);
         return;
@@ -162,7 +163,7 @@ void StrokeAccExe::sendInkDrawIPC(QString property)
     answer.insert(QStringLiteral("scenario"), QStringLiteral("ID_SCENARIO_TEACHING"));
     answer.insert(QStringLiteral("to"), QLatin1String(kCentre));
     m_ipc->sentInfo(QString::fromLatin1(kCentre), QString::fromUtf8(QJsonDocument(answer).toJson()));
-    qDebug().noquote() << "[velastrokeaccelerate]" << "sendIPC:" << property;
+    qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "sendIPC:" << property;
 }
 
 StrokeAccExe *strokeAccExeInit()

@@ -1,5 +1,7 @@
 #include "strokeaccscreen.h"
 
+#include "strokeacclogging.h"
+
 #include <QDebug>
 
 #include <chrono>
@@ -18,7 +20,7 @@ int GetScreenCount()
         XRRFreeMonitors(monitors);
     XCloseDisplay(display);
     if (count != 1)
-        qDebug().noquote() << "[strokeaccelerate]" << "screenCount:" << count;
+        qCDebug(lcStrokeAcc).noquote() << "[strokeaccelerate]" << "screenCount:" << count;
     return count;
 }
 

@@ -1,5 +1,6 @@
 #include "zqbusinesscustomchannel.h"
 
+#include "businesslogging.h"
 #include "zqboardframe.h"
 
 #include <QDebug>
@@ -71,7 +72,7 @@ QByteArray ZQBusinessCustomChannel::DealMessage(QJsonObject message)
         QByteArray::fromBase64(message.value(QStringLiteral("param")).toString().toLocal8Bit());
     const QByteArray frame = ZQBoardFrame::build(QByteArray(1, char(command)) + payload);
     if (frame.isEmpty())
-        qWarning() << "custom channel" << (tunnel ? tunnel->eventId : "") << "payload of" << payload.size()
+        qCWarning(lcCustomChannel) << "custom channel" << (tunnel ? tunnel->eventId : "") << "payload of" << payload.size()
                    << "bytes exceeds" << ZQBoardFrame::MaxCommandLength - 1
                    << "bytes, the most one frame holds; dropped";
     return frame;

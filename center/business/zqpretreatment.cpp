@@ -1,5 +1,6 @@
 #include "zqpretreatment.h"
 
+#include "businesslogging.h"
 #include "zqboardframe.h"
 
 #include <QDeadlineTimer>
@@ -128,7 +129,7 @@ QByteArray ZQPretreatment::replyFrame(quint8 command, const QByteArray& data)
     body.append(char(sum & 0xFF));
     const QByteArray frame = ZQBoardFrame::build(body);
     if (frame.isEmpty())
-        qWarning() << "hardware reply" << QByteArray(1, char(command)).toHex().toUpper() << "of"
+        qCWarning(lcPretreatment) << "hardware reply" << QByteArray(1, char(command)).toHex().toUpper() << "of"
                    << data.size() << "data bytes does not fit one frame; not sent";
     return frame;
 }
@@ -144,9 +145,9 @@ QByteArray ZQPretreatment::buildReply(quint8 byte8, quint8 byte9,
     switch (byte9) {
     case 0xA2: {
         const QString name = fact(QStringLiteral("boardName"));
-        qDebug() << "board name" << name;
+        qCDebug(lcPretreatment) << "board name" << name;
         const QByteArray reply = replyFrame(0xA3, name.toUtf8().left(kMaxBoardNameBytes));
-        qDebug() << "board name cmd" << reply.toHex(' ').toUpper();
+        qCDebug(lcPretreatment) << "board name cmd" << reply.toHex(' ').toUpper();
         return reply;
     }
     case 0xA4:
@@ -155,14 +156,14 @@ QByteArray ZQPretreatment::buildReply(quint8 byte8, quint8 byte9,
         return replyFrame(0xA7, littleEndian32(fact(QStringLiteral("memoryInfo")).toLongLong()));
     case 0xA8: {
         const qint64 size = fact(QStringLiteral("diskCapabilityBylsblk")).toLongLong();
-        qDebug() << "wmi_getDriveSize" << size;
+        qCDebug(lcPretreatment) << "wmi_getDriveSize" << size;
         return replyFrame(0xA9, littleEndian32(size) + fact(QStringLiteral("diskSerial")).toUtf8());
     }
     case 0xAA:
         return replyFrame(0xAB, QByteArray(kCapabilityBlock, sizeof(kCapabilityBlock) - 1));
     case 0xAC: {
         const QString sku = fact(QStringLiteral("boardProductSKU"));
-        qDebug() << "0xA0AC OPS SERIALS True" << sku;
+        qCDebug(lcPretreatment) << "0xA0AC OPS SERIALS True" << sku;
         return replyFrame(0xAD, sku.toUtf8());
     }
     default:
@@ -199,12 +200,12 @@ QByteArray ZQPretreatment::runCommand(const QString& commandLine, int timeoutMs)
     GroupProcess process;
     process.start(QStringLiteral("sh"), {QStringLiteral("-c"), commandLine}, QIODevice::ReadWrite);
     if (!process.waitForStarted(remaining())) {
-        qWarning() << "hardware question:" << commandLine << "did not start:" << process.errorString();
+        qCWarning(lcPretreatment) << "hardware question:" << commandLine << "did not start:" << process.errorString();
         return QByteArray();
     }
     process.closeWriteChannel();
     if (process.state() != QProcess::NotRunning && !process.waitForFinished(remaining())) {
-        qWarning() << "hardware question:" << commandLine << "gave no answer within" << timeoutMs
+        qCWarning(lcPretreatment) << "hardware question:" << commandLine << "gave no answer within" << timeoutMs
                    << "ms; killed";
         const qint64 pid = process.processId();
         if (pid <= 0 || ::kill(-pid_t(pid), SIGKILL) != 0)

@@ -1,5 +1,6 @@
 #include "zqtbusinesscentralcontrol.h"
 
+#include "businesslogging.h"
 #include "dvscreen.h"
 #include "zqboardframe.h"
 #include "zqfitcommand.h"
@@ -123,7 +124,7 @@ QByteArray ZQTbusinessCentralControl::errorInfoFrame(const QJsonArray& param) co
     for (const QJsonValue& e : param) {
         const QJsonValue value = e.toObject().value(QStringLiteral("value"));
         if (!value.isDouble()) {
-            qWarning() << "UPDATE_EQUIPMENT_ERROR_INFO: an error code is not a number; not sent";
+            qCWarning(lcCentralControl) << "UPDATE_EQUIPMENT_ERROR_INFO: an error code is not a number; not sent";
             return QByteArray();
         }
         command.append(m_errorCodes.value(int(qint8(qint64(value.toDouble()))), char(0)));
@@ -140,7 +141,7 @@ QByteArray ZQTbusinessCentralControl::DealMessage(QJsonObject message)
         if (param.isArray())
             frame = errorInfoFrame(param.toArray());
         else
-            qWarning() << "UPDATE_EQUIPMENT_ERROR_INFO: \"param\" is not an array; not sent";
+            qCWarning(lcCentralControl) << "UPDATE_EQUIPMENT_ERROR_INFO: \"param\" is not an array; not sent";
     } else if (frame.isEmpty()) {
         frame = fitCommand(message);
     }
@@ -158,7 +159,7 @@ QByteArray ZQTbusinessCentralControl::DealMessage(QJsonObject message)
             // Timers live on the main thread; this runs on the IPC work thread.
             QMetaObject::invokeMethod(this, [this]() { armRequestTimer(); }, Qt::QueuedConnection);
         } else {
-            qWarning() << event << ": \"id\" is neither a text nor a number; no reply will carry it";
+            qCWarning(lcCentralControl) << event << ": \"id\" is neither a text nor a number; no reply will carry it";
         }
     }
     return frame;
@@ -278,7 +279,7 @@ void ZQTbusinessCentralControl::slotResultFailer()
         v.insert(QStringLiteral("value"), 0);
         failure.insert(QStringLiteral("param"), QJsonArray{v});
         failure.insert(QStringLiteral("id"), id);
-        qWarning() << "no board reply to request" << id << "within" << requestTimeoutMs() << "ms";
+        qCWarning(lcCentralControl) << "no board reply to request" << id << "within" << requestTimeoutMs() << "ms";
         ZQTbusiness::Send(failure);
     }
     armRequestTimer();

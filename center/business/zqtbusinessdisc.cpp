@@ -1,5 +1,6 @@
 #include "zqtbusinessdisc.h"
 
+#include "businesslogging.h"
 #include "czqsharedkit.h"
 
 #include <QCoreApplication>
@@ -131,7 +132,7 @@ bool ZQTbusinessDisc::isCanDealMessage(QJsonObject message)
 {
     if (eventOf(message) == QLatin1String(kPenChange)
         && !message.value(QStringLiteral("property")).isObject())
-        qWarning() << kPenChange << "without a \"property\" object; not for the board";
+        qCWarning(lcDisc) << kPenChange << "without a \"property\" object; not for the board";
     for (const QJsonObject& converted : tableMessages(message)) {
         if (eventOf(converted) == QLatin1String("ID_APP_EXIT") || ZQTbusiness::isCanDealMessage(converted))
             return true;
@@ -149,7 +150,7 @@ QByteArray ZQTbusinessDisc::DealMessage(QJsonObject message)
             emit sigSendLocal(QStringLiteral("ID_APP_EXIT"));
         const QString problem = penParamProblem(converted);
         if (!problem.isEmpty()) {
-            qWarning().noquote() << event << "message not sent to the board:" << problem;
+            qCWarning(lcDisc).noquote() << event << "message not sent to the board:" << problem;
             continue;
         }
         // All but the last frame go out here; the manager sends the last.
@@ -186,7 +187,7 @@ void ZQTbusinessDisc::Send(QJsonObject message)
         local = QStringLiteral("ID_HAS_DISC");
     } else if (local == QLatin1String("RUN_VELA_APP")) {
         if (value.toString().isEmpty()) {
-            qWarning() << "RUN_VELA_APP names no application; nothing started";
+            qCWarning(lcDisc) << "RUN_VELA_APP names no application; nothing started";
             return;
         }
         local = QStringLiteral("ID_") + value.toString();

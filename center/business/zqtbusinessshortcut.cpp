@@ -1,5 +1,6 @@
 #include "zqtbusinessshortcut.h"
 
+#include "businesslogging.h"
 #include "czqsharedkit.h"
 #include "zqboardframe.h"
 
@@ -119,7 +120,7 @@ QJsonObject ZQTbusinessShortCut::DealCommand(QByteArray frame, QByteArray key)
     QJsonObject result;
     if (!key.startsWith(char(kKey)))
         return result;
-    qDebug() << "businessCmdShortCut before dealCommand" << frame.toHex(' ').toUpper();
+    qCDebug(lcShortcut) << "businessCmdShortCut before dealCommand" << frame.toHex(' ').toUpper();
     const QByteArray data = dataOf(frame);
     const QString dataBase64 = QString::fromLatin1(data.toBase64());
     switch (unsignedAt(frame, 9)) {
@@ -140,7 +141,7 @@ QJsonObject ZQTbusinessShortCut::DealCommand(QByteArray frame, QByteArray key)
         const int type = signedAt(b, 11);
         const double x = unsignedAt(b, 12) * 256 + unsignedAt(b, 13);
         const double y = unsignedAt(b, 14) * 256 + unsignedAt(b, 15);
-        qDebug() << "toolbox" << type << x << y;
+        qCDebug(lcShortcut) << "toolbox" << type << x << y;
         emit sigShowToolBox(type, x, y);
         break;
     }
@@ -153,7 +154,7 @@ QJsonObject ZQTbusinessShortCut::DealCommand(QByteArray frame, QByteArray key)
                 const QStringList parts = item.split(QLatin1Char('-'));
                 if (parts.size() < 2)
                     continue;
-                qDebug() << "info" << parts.at(0) << "......" << parts.at(1);
+                qCDebug(lcShortcut) << "info" << parts.at(0) << "......" << parts.at(1);
                 m_screenInfo.insert(parts.at(0), parts.at(1));
             }
         }
@@ -168,7 +169,7 @@ QJsonObject ZQTbusinessShortCut::DealCommand(QByteArray frame, QByteArray key)
             QMutexLocker lock(&m_mutex);
             none = m_subscribers.isEmpty();
         }
-        qDebug() << "sendPageKeyFlag" << (none ? "true" : "false");
+        qCDebug(lcShortcut) << "sendPageKeyFlag" << (none ? "true" : "false");
         if ((code == 1 || code == 2) && none)
             result = frameMessage(QStringLiteral("ID_GESTURE"), QLatin1String(kSmartScreen), code);
         else
@@ -201,7 +202,7 @@ QJsonObject ZQTbusinessShortCut::DealCommand(QByteArray frame, QByteArray key)
     default:
         break;
     }
-    qDebug() << "businessCmdShortCut json" << result;
+    qCDebug(lcShortcut) << "businessCmdShortCut json" << result;
     return result;
 }
 
@@ -249,7 +250,7 @@ QByteArray ZQTbusinessShortCut::DealMessage(QJsonObject message)
     const QJsonValue param = message.value(QStringLiteral("param"));
     if (event == QLatin1String("ID_APP_STATE")) {
         if (!param.isObject()) {
-            qWarning() << "ID_APP_STATE: \"param\" is not an object; nothing sent";
+            qCWarning(lcShortcut) << "ID_APP_STATE: \"param\" is not an object; nothing sent";
             return QByteArray();
         }
         const QJsonObject state = param.toObject();
@@ -262,7 +263,7 @@ QByteArray ZQTbusinessShortCut::DealMessage(QJsonObject message)
     if (event == QLatin1String("ID_APP_ACTION")) {
         QByteArray data;
         if (!decodeBase64(param, data)) {
-            qWarning() << "ID_APP_ACTION: \"param\" is not Base64 text; nothing sent";
+            qCWarning(lcShortcut) << "ID_APP_ACTION: \"param\" is not Base64 text; nothing sent";
             return QByteArray();
         }
         emit sigSendCommend(shortcutFrame(0x09, data));
@@ -271,7 +272,7 @@ QByteArray ZQTbusinessShortCut::DealMessage(QJsonObject message)
     if (event == QLatin1String("ID_PEN_ATTR_SET")) {
         QByteArray pen;
         if (!decodeBase64(param, pen)) {
-            qWarning() << "ID_PEN_ATTR_SET: \"param\" is not Base64 text; pen attributes kept";
+            qCWarning(lcShortcut) << "ID_PEN_ATTR_SET: \"param\" is not Base64 text; pen attributes kept";
             return QByteArray();
         }
         {
@@ -289,7 +290,7 @@ QByteArray ZQTbusinessShortCut::DealMessage(QJsonObject message)
     }
     if (event == QLatin1String("ID_PAGE_GESTURE")) {
         if (!param.isString()) {
-            qWarning() << "ID_PAGE_GESTURE: \"param\" is not a text; ignored";
+            qCWarning(lcShortcut) << "ID_PAGE_GESTURE: \"param\" is not a text; ignored";
             return QByteArray();
         }
         const QString what = param.toString();
@@ -309,11 +310,11 @@ QByteArray ZQTbusinessShortCut::DealMessage(QJsonObject message)
     }
     if (event == QLatin1String("ID_GET_SCREEN_INFO")) {
         if (!param.isString()) {
-            qWarning() << "ID_GET_SCREEN_INFO: \"param\" is not a text; no reply";
+            qCWarning(lcShortcut) << "ID_GET_SCREEN_INFO: \"param\" is not a text; no reply";
             return QByteArray();
         }
         const QStringList keys = param.toString().split(QStringLiteral("<>"));
-        qDebug() << "info key" << keys;
+        qCDebug(lcShortcut) << "info key" << keys;
         QString values;
         {
             QMutexLocker lock(&m_mutex);
@@ -321,7 +322,7 @@ QByteArray ZQTbusinessShortCut::DealMessage(QJsonObject message)
                 values += m_screenInfo.value(k) + QStringLiteral("<>");
         }
         values.chop(2);
-        qDebug() << "info value" << values;
+        qCDebug(lcShortcut) << "info value" << values;
         return reply(message, values);
     }
     return routeKey(message);
@@ -331,7 +332,7 @@ QByteArray ZQTbusinessShortCut::routeKey(const QJsonObject& message)
 {
     const QJsonValue keyValue = message.value(QStringLiteral("keyId"));
     if (!keyValue.isString()) {
-        qWarning() << "\"keyId\" is not a text; ignored";
+        qCWarning(lcShortcut) << "\"keyId\" is not a text; ignored";
         return QByteArray();
     }
     const QString k = keyValue.toString();
@@ -386,7 +387,7 @@ QByteArray ZQTbusinessShortCut::setMsgTopAppAndToByteArray(QMap<QString, QVarian
 
 void ZQTbusinessShortCut::Send(QByteArray frame)
 {
-    qDebug() << "businessShortCut send" << frame;
+    qCDebug(lcShortcut) << "businessShortCut send" << frame;
     const int zero = frame.indexOf('\0');
     if (zero >= 0)
         frame.truncate(zero);
@@ -409,11 +410,11 @@ void ZQTbusinessShortCut::slotInfoTimer()
         if (m_infoRequests > 9) {
             lock.unlock();
             m_infoTimer->stop();
-            qDebug() << "slotInfoTimer stop";
+            qCDebug(lcShortcut) << "slotInfoTimer stop";
             return;
         }
         ++m_infoRequests;
     }
     emit sigSendCommend(shortcutFrame(0x04, QByteArray()));
-    qDebug() << "slotInfoTimer";
+    qCDebug(lcShortcut) << "slotInfoTimer";
 }

@@ -1,5 +1,6 @@
 #include "zqwriteacceleration.h"
 
+#include "businesslogging.h"
 #include "zqboardframe.h"
 
 #include <QDebug>
@@ -33,7 +34,7 @@ QJsonObject ZQWriteAcceleration::DealCommand(QByteArray frame, QByteArray)
 {
     if (frame.isEmpty() || frame.at(0) != ZQBoardFrame::StartByte
         || frame.at(frame.size() - 1) != ZQBoardFrame::EndByte)
-        qWarning().noquote().nospace() << "DealCommand" << " cmd error: " << frame.toHex().toUpper();
+        qCWarning(lcWriteAcceleration).noquote().nospace() << "DealCommand" << " cmd error: " << frame.toHex().toUpper();
     const QByteArray command = frame.size() > 9 ? frame.mid(8, frame.size() - 9) : QByteArray();
     QJsonObject json;
     json.insert(QStringLiteral("from"), QStringLiteral("ID_APP_VELACENTER"));
@@ -79,7 +80,7 @@ QByteArray ZQWriteAcceleration::DealMessage(QJsonObject message)
     if (!isInkDrawToCentre(message))
         return QByteArray();
     const QString property = message.value(QStringLiteral("property")).toString();
-    qDebug().noquote().nospace() << "ZQWriteAcceleration::DealMessage: " << property;
+    qCDebug(lcWriteAcceleration).noquote().nospace() << "ZQWriteAcceleration::DealMessage: " << property;
     const QByteArray bytes = fromHexPairs(property);
     if (bytes.isEmpty())
         return bytes;
@@ -93,7 +94,7 @@ QByteArray ZQWriteAcceleration::DealMessage(QJsonObject message)
     else if (bytes.size() <= maxFrame)
         frame = bytes;
     if (frame.isEmpty())
-        qWarning() << "ZQWriteAcceleration: answer of" << bytes.size()
+        qCWarning(lcWriteAcceleration) << "ZQWriteAcceleration: answer of" << bytes.size()
                    << "bytes does not fit one board frame; not sent";
     return frame;
 }

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QSettings>
 #include <QStandardPaths>
@@ -20,6 +21,18 @@ QMutex *logMutex()
     static QMutex *mutex = new QMutex;
     return mutex;
 }
+
+// Set while this thread holds the log mutex: a diagnostic raised meanwhile
+// (by QSettings or QFile) would come back to the logger on the same thread
+// and wait for itself, so it is dropped.
+thread_local bool t_underLogMutex = false;
+
+struct LogMutexHolder
+{
+    QMutexLocker locker{logMutex()};
+    LogMutexHolder() { t_underLogMutex = true; }
+    ~LogMutexHolder() { t_underLogMutex = false; }
+};
 
 // The temporary-files location up to and including its last "/".
 QString tempHead()
@@ -107,14 +120,9 @@ QString Logging::formatRecord(QtMsgType type, const QMessageLogContext &context,
 void Logging::output(const QString &appName, const QString &configPath, QtMsgType type,
                      const QMessageLogContext &context, const QString &message)
 {
-    // A diagnostic raised while a record is being written (by QSettings or
-    // QFile) would come back here on the same thread and wait for itself.
-    static thread_local bool writing = false;
-    if (writing)
+    if (t_underLogMutex)
         return;
-    QMutexLocker locker(logMutex());
-    writing = true;
-    struct Reset { bool &flag; ~Reset() { flag = false; } } reset{writing};
+    LogMutexHolder holder;
 
     const QString level = currentLevel(configPath);
     const QString dir = logDir(appName);
@@ -141,6 +149,29 @@ void Logging::output(const QString &appName, const QString &configPath, QtMsgTyp
     file.close();
 }
 
+QString Logging::categoryRules(const QString &level)
+{
+    if (level == QLatin1String("debug") || level == QLatin1String("all"))
+        return QStringLiteral("vela.*.debug=true");
+    return QString();
+}
+
+void Logging::followLevel(const QString &configPath)
+{
+    QString level;
+    {
+        LogMutexHolder holder;
+        level = currentLevel(configPath);
+    }
+    static QString rules; // none at start
+    const QString wanted = categoryRules(level);
+    if (wanted == rules)
+        return;
+    rules = wanted;
+    // Outside the log mutex: the rule parser warns about a malformed rule.
+    QLoggingCategory::setFilterRules(rules);
+}
+
 void Logging::clearLogs(const QString &appName)
 {
     QDir dir(logDir(appName));
@@ -159,4 +190,9 @@ void logOutput(QtMsgType type, const QMessageLogContext &context, const QString 
 {
     Logging::output(QStringLiteral("VelaCenter"), configPathBesideProgram(), type, context,
                     message);
+}
+
+void followLogLevel()
+{
+    Logging::followLevel(configPathBesideProgram());
 }

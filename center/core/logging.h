@@ -31,6 +31,17 @@ public:
     // One whole record, terminator included.
     static QString formatRecord(QtMsgType type, const QMessageLogContext &context,
                                 const QString &message);
+
+    // Filter rules of the logging categories for a "Log/Level" word: "debug"
+    // and "all" turn on the debug lines of every "vela.*" category, any other
+    // word leaves the categories' own defaults (debug off, info and warnings
+    // on). Rules in QT_LOGGING_RULES are applied after these, so they win.
+    static QString categoryRules(const QString &level);
+
+    // Reads "Log/Level" of configPath (again only once the file changed) and
+    // sets the filter rules above when they differ from those set last.
+    // Called from the main thread.
+    static void followLevel(const QString &configPath);
 };
 
 // "Log/NeedLog" of the version.ini beside the program; 0 when missing or not a number.
@@ -38,5 +49,8 @@ int getLogFlag();
 
 // Qt message handler that sends diagnostics to the log files only.
 void logOutput(QtMsgType type, const QMessageLogContext &context, const QString &message);
+
+// Logging::followLevel for the version.ini beside the program.
+void followLogLevel();
 
 #endif // LOGGING_H

@@ -1,4 +1,5 @@
 #include "ccommunicatorctrl.h"
+#include "centerlogging.h"
 #include "logging.h"
 #include "messagedialog.h"
 #include "toolbox.h"
@@ -9,6 +10,7 @@
 
 #include <QDebug>
 #include <QStringList>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -61,9 +63,11 @@ int main(int argc, char **argv)
 
     ZQScenarioSingleApp app(QStringLiteral("VelaCenter"), argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("VelaCenter"));
+    // Before the first trace: "Log/Level" debug or all turns them all on.
+    followLogLevel();
 
     const int needLog = getLogFlag();
-    qDebug() << "needLog" << needLog;
+    qCDebug(lcCore) << "needLog" << needLog;
     if (needLog == 1) {
         // A second copy must not wipe the log files the running one writes.
         if (!app.isRunning())
@@ -85,6 +89,11 @@ int main(int argc, char **argv)
     QObject::connect(&termWatcher, &ZQTermSignalWatcher::sigTerminate, &app,
                      &QCoreApplication::quit);
 
+    // An edit of "Log/Level" turns the traces on or off while the centre runs.
+    QTimer levelWatch;
+    QObject::connect(&levelWatch, &QTimer::timeout, &followLogLevel);
+    levelWatch.start(1000);
+
     CCommunicatorCtrl mainWindow;
     mainWindow.hide();
     new MessageDialog(&mainWindow);
@@ -95,6 +104,6 @@ int main(int argc, char **argv)
     dispatch.init();
 
     const int result = app.exec();
-    qDebug() << "event loop ended" << result;
+    qCDebug(lcCore) << "event loop ended" << result;
     return result;
 }

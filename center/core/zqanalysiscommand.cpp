@@ -1,15 +1,14 @@
 #include "zqanalysiscommand.h"
 
 #include "dvscreen.h"
+#include "frameworklogging.h"
 
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLoggingCategory>
 
-// Every analysis writes a debug line; under its own category it can be turned
-// off (QT_LOGGING_RULES="vela.tables.debug=false") before it is formatted.
-Q_LOGGING_CATEGORY(lcTables, "vela.tables")
+// Every analysis writes a debug line of "vela.tables"; while that is off
+// (the default) the line is not even formatted.
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "zqbusinessmanager.h"
 
+#include "centerlogging.h"
 #include "dvscreen.h"
 #include "izqbusiness.h"
 #include "zqboardframe.h"
@@ -157,12 +158,12 @@ QByteArray ZQBusinessManager::passThroughFrame(const QJsonObject& message)
     if (payload.isEmpty()) {
         // Empty, missing or not Base64: an envelope without a command would
         // reach the board as a frame that means nothing.
-        qWarning() << "EVENT_ANY without a command (its \"param\" decodes to no bytes); nothing sent";
+        qCWarning(lcCore) << "EVENT_ANY without a command (its \"param\" decodes to no bytes); nothing sent";
         return QByteArray();
     }
     const QByteArray frame = ZQBoardFrame::build(payload);
     if (frame.isEmpty())
-        qWarning() << "EVENT_ANY payload of" << payload.size() << "bytes exceeds"
+        qCWarning(lcCore) << "EVENT_ANY payload of" << payload.size() << "bytes exceeds"
                    << ZQBoardFrame::MaxCommandLength << "bytes, the most one frame holds; dropped";
     return frame;
 }

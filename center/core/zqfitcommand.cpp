@@ -1,6 +1,7 @@
 #include "zqfitcommand.h"
 
 #include "dvscreen.h"
+#include "frameworklogging.h"
 #include "zqanalysiscommand.h"
 #include "zqboardframe.h"
 
@@ -149,7 +150,7 @@ QByteArray ZQFitCommand::fit(QJsonObject message) const
         return QByteArray();
     const QByteArray frame = ZQBoardFrame::build(command);
     if (frame.isEmpty())
-        qWarning() << "fit: command of" << message.value(QStringLiteral("eventid")).toString()
+        qCWarning(lcTables) << "fit: command of" << message.value(QStringLiteral("eventid")).toString()
                    << "is" << command.size() << "bytes, too long for one frame; not sent";
     return frame;
 }

@@ -1,5 +1,7 @@
 #include "zqscenariosingleapp.h"
 
+#include "centerlogging.h"
+
 #include <QDataStream>
 #include <QDebug>
 #include <QDeadlineTimer>
@@ -39,7 +41,7 @@ ZQScenarioSingleApp::ZQScenarioSingleApp(const QString &id, int &argc, char **ar
     if (!m_lock->tryLock(0)) {
         m_running = m_lock->error() == QLockFile::LockFailedError;
         if (!m_running)
-            qWarning() << "single instance lock unusable" << basePath(id);
+            qCWarning(lcCore) << "single instance lock unusable" << basePath(id);
         return;
     }
 
@@ -48,7 +50,7 @@ ZQScenarioSingleApp::ZQScenarioSingleApp(const QString &id, int &argc, char **ar
     // Holding the lock, any socket file left here belongs to a dead copy.
     QLocalServer::removeServer(socketPath());
     if (!m_server->listen(socketPath()))
-        qWarning() << "single instance listen failed" << m_server->errorString();
+        qCWarning(lcCore) << "single instance listen failed" << m_server->errorString();
     connect(m_server, &QLocalServer::newConnection, this, &ZQScenarioSingleApp::slotNewConnection);
 }
 
@@ -126,7 +128,7 @@ void ZQScenarioSingleApp::slotNewConnection()
             quint32 size = 0;
             in >> size;
             if (size > quint32(kMaxMessageBytes)) {
-                qWarning() << "single instance message too long" << size;
+                qCWarning(lcCore) << "single instance message too long" << size;
                 socket->abort();
                 return;
             }
@@ -136,7 +138,7 @@ void ZQScenarioSingleApp::slotNewConnection()
             const QString message = QString::fromUtf8(socket->read(size));
             socket->write(&kAck, 1);
             socket->flush();
-            qDebug() << "single instance message" << message;
+            qCDebug(lcCore) << "single instance message" << message;
             emit messageReceived(message);
         });
         // A client that connects and never writes must not stay forever.

@@ -1,5 +1,6 @@
 #include "zqtbusiness.h"
 
+#include "frameworklogging.h"
 #include "zqanalysiscommand.h"
 #include "zqfitcommand.h"
 
@@ -73,7 +74,7 @@ void ZQTbusiness::init()
         return;
     QFile file(m_configPath);
     if (!file.open(QIODevice::ReadOnly)) {
-        qWarning() << "command table" << m_configPath << "cannot be read:" << file.errorString();
+        qCWarning(lcTables) << "command table" << m_configPath << "cannot be read:" << file.errorString();
         return;
     }
     // One byte past the limit is enough to tell an oversized file.
@@ -94,7 +95,7 @@ bool ZQTbusiness::loadConfigData(const QByteArray& data, const QString& name)
             error = QStringLiteral("line %1 column %2: %3").arg(line).arg(column).arg(domError);
     }
     if (!error.isEmpty()) {
-        qWarning().noquote() << "command table" << name << "cannot be parsed," << error;
+        qCWarning(lcTables).noquote() << "command table" << name << "cannot be parsed," << error;
         return false;
     }
     dealConfigXml(document.documentElement());

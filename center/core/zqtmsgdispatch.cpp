@@ -1,5 +1,6 @@
 #include "zqtmsgdispatch.h"
 
+#include "centerlogging.h"
 #include "czqsharedkit.h"
 #include "izqmessagemanager.h"
 #include "zqboardframe.h"
@@ -57,9 +58,9 @@ ZQTMsgDispatch::ZQTMsgDispatch(QObject *parent) : QObject(parent)
     const int busPort = ZQIPC::busPort();
     const bool allAddresses = busListensOnAllAddresses();
     if (!m_ipc->createTcpServer(busPort, allAddresses))
-        qWarning() << "bus hub not started on port" << busPort;
+        qCWarning(lcDispatch) << "bus hub not started on port" << busPort;
     else if (allAddresses)
-        qWarning() << "bus hub open to every address of the panel (Bus/ListenAll=1 in version.ini):"
+        qCWarning(lcDispatch) << "bus hub open to every address of the panel (Bus/ListenAll=1 in version.ini):"
                    << "any host of the network can reach port" << busPort
                    << "and drive the mainboard or start programs, without authentication";
     connect(m_ipc, &ZQIPC::sigRecvInfo, this, &ZQTMsgDispatch::slotReciveMessage,
@@ -116,7 +117,7 @@ void ZQTMsgDispatch::init()
     m_business->init();
     m_ipcThread->start(QThread::InheritPriority);
     m_serial->checkPort();
-    qDebug() << "check port";
+    qCDebug(lcDispatch) << "check port";
 }
 
 void ZQTMsgDispatch::stopWorkers()
@@ -128,13 +129,13 @@ void ZQTMsgDispatch::stopWorkers()
     m_serialThread->stop();
     m_ipcThread->wait();
     m_serialThread->wait();
-    qDebug() << "work threads stopped";
+    qCDebug(lcDispatch) << "work threads stopped";
 }
 
 void ZQTMsgDispatch::slotStartDeal(int version)
 {
     m_version = version;
-    qDebug() << "串口适配成功" << version;
+    qCDebug(lcDispatch) << "串口适配成功" << version;
     if (m_linkUp) {
         if (m_linkDown)
             linkBack(version);
@@ -166,7 +167,7 @@ void ZQTMsgDispatch::slotStartDeal(int version)
     // The hub may drop a client that stalls; the centre must not stay deaf.
     m_ipc->setReconnecting(true);
     if (!m_ipc->createTcpClient(QStringLiteral("ID_APP_VELACENTER"), host.data(), ZQIPC::busPort()))
-        qWarning() << "bus client of the centre not connected";
+        qCWarning(lcDispatch) << "bus client of the centre not connected";
 }
 
 void ZQTMsgDispatch::startBoardDriver()
@@ -208,7 +209,7 @@ void ZQTMsgDispatch::slotSerialPortLost()
     // Parts of the old link's messages can no longer complete.
     m_pending.clear();
     m_healAttempt = 0;
-    qWarning().noquote() << "serial link to the mainboard lost on" << port
+    qCWarning(lcDispatch).noquote() << "serial link to the mainboard lost on" << port
                          << "- looking for the port again";
     m_healTimer->start(healDelayMs(m_healAttempt++));
 }
@@ -217,7 +218,7 @@ void ZQTMsgDispatch::slotHealCheck()
 {
     if (!m_linkDown)
         return;
-    qDebug() << "looking for the lost serial port, attempt" << m_healAttempt;
+    qCDebug(lcDispatch) << "looking for the lost serial port, attempt" << m_healAttempt;
     // Every look is a first attempt: configured rate, full fall-back.
     m_serial->closePort();
     m_serial->checkPort();
@@ -227,7 +228,7 @@ void ZQTMsgDispatch::linkBack(int version)
 {
     m_linkDown = false;
     m_healTimer->stop();
-    qWarning().noquote() << "serial link to the mainboard back on" << portNameOf(m_serial)
+    qCWarning(lcDispatch).noquote() << "serial link to the mainboard back on" << portNameOf(m_serial)
                          << "link version" << version;
     if (version == 1 && !m_driverStarted)
         startBoardDriver();
@@ -236,7 +237,7 @@ void ZQTMsgDispatch::linkBack(int version)
     const QList<QByteArray> kept = m_kept;
     m_kept.clear();
     if (m_keptDropped > 0) {
-        qWarning() << "dropped the" << m_keptDropped << "oldest commands for the board while the link"
+        qCWarning(lcDispatch) << "dropped the" << m_keptDropped << "oldest commands for the board while the link"
                    << "was down; kept the last" << kept.size();
         m_keptDropped = 0;
     }
@@ -249,17 +250,17 @@ void ZQTMsgDispatch::slotSerialPortError()
     if (m_linkDown) {
         const int delay = healDelayMs(m_healAttempt++);
         m_healTimer->start(delay);
-        qDebug() << "lost serial port not back yet, next look in" << delay << "ms";
+        qCDebug(lcDispatch) << "lost serial port not back yet, next look in" << delay << "ms";
         return;
     }
     if (!m_reCheckTimer) {
         // The link is already up; the serial manager keeps its port, so only
         // tell the operator.
-        qWarning() << "serial port error after the link came up";
+        qCWarning(lcDispatch) << "serial port error after the link came up";
         return;
     }
     m_reCheckTimer->start(kReCheckMs);
-    qDebug() << "serial port check failed, next check in" << kReCheckMs / 1000 << "s";
+    qCDebug(lcDispatch) << "serial port check failed, next check in" << kReCheckMs / 1000 << "s";
 }
 
 void ZQTMsgDispatch::slotReCheckPort()
@@ -272,7 +273,7 @@ void ZQTMsgDispatch::slotReCheckPort()
 void ZQTMsgDispatch::slotVersionChage(int version)
 {
     m_version = version;
-    qDebug() << "link version" << version;
+    qCDebug(lcDispatch) << "link version" << version;
 }
 
 void ZQTMsgDispatch::slotReciveMessage(QString message)
@@ -283,12 +284,12 @@ void ZQTMsgDispatch::slotReciveMessage(QString message)
         return;
     ZQIpcRciveQueue::getInstence()->putMessage(message);
     ++m_recvCount;
-    qDebug() << "recive IPC msg" << m_recvCount << message;
+    qCDebug(lcDispatch) << "recive IPC msg" << m_recvCount << message;
 }
 
 void ZQTMsgDispatch::slotSendIpcMessage(QString message)
 {
-    qDebug() << "send ipc" << message;
+    qCDebug(lcDispatch) << "send ipc" << message;
     m_ipc->sentInfo(message);
 }
 
@@ -323,7 +324,7 @@ void ZQTMsgDispatch::slotSendCommand(QByteArray command)
 {
     if (m_linkDown) {
         keepForBoard(command);
-        qDebug() << "kept for the board" << command.toHex(' ').toUpper();
+        qCDebug(lcDispatch) << "kept for the board" << command.toHex(' ').toUpper();
         return;
     }
     if (m_version == 2 && command.size() > kMaxUnsplitBytes) {
@@ -334,7 +335,7 @@ void ZQTMsgDispatch::slotSendCommand(QByteArray command)
     } else {
         writeToBoard(command);
     }
-    qDebug() << "send cmd" << command.toHex(' ').toUpper();
+    qCDebug(lcDispatch) << "send cmd" << command.toHex(' ').toUpper();
 }
 
 void ZQTMsgDispatch::writeToBoard(const QByteArray &frame)
@@ -346,7 +347,7 @@ void ZQTMsgDispatch::writeToBoard(const QByteArray &frame)
     while (!m_serialManager->tryWriteMsg(frame, kSendWaitSliceMs)) {
         if (ZQTermSignalWatcher::stopRequested()) {
             if (m_droppedAtStop++ == 0)
-                qWarning() << "stopping: commands for the board that wait for a full serial queue are dropped";
+                qCWarning(lcDispatch) << "stopping: commands for the board that wait for a full serial queue are dropped";
             return;
         }
     }
@@ -399,7 +400,7 @@ void ZQTMsgDispatch::slotReciveCommand(QByteArray frame)
         p.parts.insert(index, data);
         if (m_pending.size() >= kMaxPendingMessages) {
             // Parts of messages that never complete must not pile up for ever.
-            qWarning() << "dropping unfinished multi-frame message" << m_pending.first().serialNo;
+            qCWarning(lcDispatch) << "dropping unfinished multi-frame message" << m_pending.first().serialNo;
             m_pending.removeFirst();
         }
         m_pending.append(p);

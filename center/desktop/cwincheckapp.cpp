@@ -1,5 +1,7 @@
 #include "cwincheckapp.h"
 
+#include "desktoplogging.h"
+
 #include <QVector>
 #include <QtGlobal>
 
@@ -30,7 +32,7 @@ void sendChord(const QVector<KeySym> &keys)
     for (KeySym sym : keys) {
         const KeyCode code = XKeysymToKeycode(display, sym);
         if (code == 0) {
-            qWarning("CWinCheckApp: no keycode for keysym 0x%lx, nothing sent", static_cast<unsigned long>(sym));
+            qCWarning(lcDesktop, "CWinCheckApp: no keycode for keysym 0x%lx, nothing sent", static_cast<unsigned long>(sym));
             XCloseDisplay(display);
             return;
         }

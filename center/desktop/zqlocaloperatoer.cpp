@@ -3,6 +3,7 @@
 #include "cuntility.h"
 #include "cwincheckapp.h"
 #include "czqsharedkit.h"
+#include "desktoplogging.h"
 #include "messagedialog.h"
 #include "resolutioncontrol.h"
 #include "toolbox.h"
@@ -64,7 +65,7 @@ ZQLocalOperatoer::ZQLocalOperatoer(QObject *parent) : QObject(parent)
         const QString appPath = entry.value(QStringLiteral("appPath")).toString();
         const int appId = entry.value(QStringLiteral("appID")).toInt();
         const QString idString = entry.value(QStringLiteral("idString")).toString();
-        qDebug() << "init apps" << eventId << enName << appPath << appId;
+        qCDebug(lcLocalOperator) << "init apps" << eventId << enName << appPath << appId;
         if (idString != QLatin1String("ID_NULL"))
             m_guardedEvents.append(idString);
         m_appNames.append(enName);
@@ -181,7 +182,7 @@ void ZQLocalOperatoer::runAppByEventID(const QString &eventId)
 {
     const QString name = m_eventNames.value(eventId);
     const bool guarded = m_guardedEvents.contains(eventId);
-    qDebug() << "rbd-----" << name << eventId;
+    qCDebug(lcLocalOperator) << "rbd-----" << name << eventId;
     // Only guarded entries need the (slow) process check.
     if (guarded && programRuns(name + QStringLiteral(".exe")))
         return;
@@ -193,7 +194,7 @@ void ZQLocalOperatoer::runAppByEventID(const QString &eventId)
 
 void ZQLocalOperatoer::runApp(const QString &path, const QString &name)
 {
-    qDebug() << "runapp" << path << name;
+    qCDebug(lcLocalOperator) << "runapp" << path << name;
     if (!QFileInfo(path).isFile()) {
         if (MessageDialog *dialog = MessageDialog::getMessage()) {
             const QPoint center = resolutionControl::getScreenCenter();
@@ -208,10 +209,10 @@ void ZQLocalOperatoer::runApp(const QString &path, const QString &name)
 
 void ZQLocalOperatoer::openAppInUos(const QJsonObject &obj)
 {
-    qDebug() << "ZQLocalOperatoer::openAppInUos";
+    qCDebug(lcLocalOperator) << "ZQLocalOperatoer::openAppInUos";
     const QString path = obj.value(QStringLiteral("appPath")).toString();
     if (!QProcess::startDetached(path, QStringList()))
-        qDebug() << "start failed" << path;
+        qCDebug(lcLocalOperator) << "start failed" << path;
 }
 
 void ZQLocalOperatoer::exitPPT()
@@ -269,7 +270,7 @@ void ZQLocalOperatoer::runBridge()
 
 void ZQLocalOperatoer::runScreenAnnotation()
 {
-    qDebug() << "ZQLocalOperatoer::runScreenAnnotation";
+    qCDebug(lcLocalOperator) << "ZQLocalOperatoer::runScreenAnnotation";
     if (programRuns(QStringLiteral("Annotation")))
         return;
     bool isUos = false;
@@ -298,7 +299,7 @@ void ZQLocalOperatoer::runCalculator()
     process.setProgram(QStringLiteral("kylin-calculator"));
     process.setProcessEnvironment(env);
     if (!process.startDetached())
-        qDebug() << "start failed kylin-calculator";
+        qCDebug(lcLocalOperator) << "start failed kylin-calculator";
 }
 
 void ZQLocalOperatoer::closeTopWindowIfIdle()
@@ -313,7 +314,7 @@ void ZQLocalOperatoer::closeTopWindowIfIdle()
 
 void ZQLocalOperatoer::slotLocalOperation(QString id)
 {
-    qDebug() << "ZQLocalOperatoer::slotLocalOperation" << id;
+    qCDebug(lcLocalOperator) << "ZQLocalOperatoer::slotLocalOperation" << id;
     const auto is = [&id](std::initializer_list<const char *> names) {
         for (const char *name : names) {
             if (id == QLatin1String(name))
@@ -407,7 +408,7 @@ void ZQLocalOperatoer::slotShowToolBox(int position, double x, double y)
     case 2: m_toolBox->showDialog(x, y - m_toolBox->height(), 2); break;
     default: break;
     }
-    qDebug() << "toolbox" << position << x << y << m_toolBox->size();
+    qCDebug(lcLocalOperator) << "toolbox" << position << x << y << m_toolBox->size();
 }
 
 void ZQLocalOperatoer::runToolAndHideBox(const QString &id)

@@ -1,5 +1,7 @@
 #include "zqwatchmanager.h"
 
+#include "desktoplogging.h"
+
 #include <QProcess>
 #include <QTimer>
 
@@ -26,5 +28,5 @@ void ZQWatchManager::handleTimeOut()
     // Stop first: a keyboard that fails to start must not be retried every 200 ms.
     m_timer->stop();
     if (!QProcess::startDetached(QStringLiteral("onboard"), QStringList()))
-        qDebug("ZQWatchManager: onboard could not be started");
+        qCDebug(lcDesktop, "ZQWatchManager: onboard could not be started");
 }

@@ -117,6 +117,8 @@ void TstZQMessageManager::initTestCase()
 {
     QVERIFY2(qEnvironmentVariableIsSet("VELA_SERIAL_PRIVATE_COPY"), "must run from its private folder");
     g_previous = qInstallMessageHandler(collectLog);
+    // The cases count the link's trace lines.
+    QLoggingCategory::setFilterRules(QStringLiteral("vela.serial.debug=true"));
 }
 
 void TstZQMessageManager::init()

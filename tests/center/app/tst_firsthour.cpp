@@ -1,7 +1,11 @@
+#include "velacenterrig.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -13,7 +17,8 @@
 #include <unistd.h>
 
 // What a newcomer meets first: the demo script started from a terminal and
-// stopped by time or by Ctrl-C, and the programs' --help and --version.
+// stopped by time or by Ctrl-C, the programs' --help and --version, and
+// velacenter's log: quiet by default, traces of one component on request.
 class TestFirstHour : public QObject
 {
     Q_OBJECT
@@ -22,6 +27,8 @@ private slots:
     void helpAndVersion();
     void demo_data();
     void demo();
+    void centreTraces_data();
+    void centreTraces();
 };
 
 namespace {
@@ -177,6 +184,82 @@ void TestFirstHour::demo()
     const QByteArray text = log.readAll();
     QVERIFY2(text.contains("event loop ended 0"), text.constData());
     QVERIFY2(!text.contains("lost:"), text.constData());
+}
+
+void TestFirstHour::centreTraces_data()
+{
+    QTest::addColumn<QString>("rules");      // the centre's QT_LOGGING_RULES
+    QTest::addColumn<QString>("log");        // [Log] group at start
+    QTest::addColumn<QString>("laterLog");   // written while it runs, unless empty
+    QTest::addColumn<QStringList>("traced"); // per-frame traces that show then
+    QTest::addColumn<bool>("onlyThese");     // and no other category's debug line
+
+    const QString debug = QStringLiteral("[Log]\nLevel=debug\n");
+    const QStringList both{"vela.serial", "vela.dispatch"};
+    QTest::newRow("default") << "" << "" << "" << QStringList{} << true;
+    QTest::newRow("Log/Level debug") << "" << debug << "" << both << false;
+    QTest::newRow("Log/Level all") << "" << "[Log]\nLevel=all\n" << "" << both << false;
+    QTest::newRow("rule for vela.serial only") << "vela.serial.debug=true" << "" << ""
+                                               << QStringList{"vela.serial"} << true;
+    QTest::newRow("rule for vela.dispatch only") << "vela.dispatch.debug=true" << "" << ""
+                                                 << QStringList{"vela.dispatch"} << true;
+    QTest::newRow("Log/Level debug, serial off by rule") << "vela.serial.debug=false" << debug << ""
+                                                         << QStringList{"vela.dispatch"} << false;
+    QTest::newRow("Log/Level debug written while running") << "" << "" << debug << both << false;
+    QTest::newRow("Log/Level debug taken back while running")
+        << "" << debug << "[Log]\nLevel=warn\n" << QStringList{} << true;
+}
+
+void TestFirstHour::centreTraces()
+{
+    QFETCH(QString, rules);
+    QFETCH(QString, log);
+    QFETCH(QString, laterLog);
+    QFETCH(QStringList, traced);
+    QFETCH(bool, onlyThese);
+
+    VelaCenterRig rig;
+    VelaCenterRig::Options options;
+    options.extraIni = log;
+    // The message type and category in front of every line the centre writes.
+    options.environment = QStringList{QStringLiteral("QT_LOGGING_RULES=") + rules,
+                                      QStringLiteral("QT_MESSAGE_PATTERN=%{type} %{category}: %{message}")};
+    QVERIFY2(rig.start(options), qPrintable(rig.error()));
+    if (!laterLog.isEmpty()) {
+        QVERIFY(rig.setExtraIni(laterLog));
+        // Followed within two seconds: a check a second, the file read again once changed.
+        QTest::qWait(2500);
+    }
+
+    const int mark = rig.centreOutput().size();
+    // One frame from the board up to the bus, and a bus message the centre
+    // refuses with a warning.
+    const int from = rig.busMessages().size();
+    rig.boardSend(QStringLiteral("frame E9 01"));
+    QVERIFY(rig.waitBusMessage([](const QJsonObject &o) { return o.value("param").toString() == "6QE="; },
+                               10000, nullptr, from));
+    QCOMPARE(rig.sendToCentre(VelaCenterRig::eventAny(QByteArray(), QStringLiteral("ID_APP_VELACENTER"))), 0);
+    const QString warning = QStringLiteral("warning vela.core: EVENT_ANY without a command");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.centreOutput().mid(mark).contains(warning), 10000);
+
+    const QString seen = rig.centreOutput().mid(mark);
+    const QMap<QString, QRegularExpression> perFrame = {
+        {"vela.serial", QRegularExpression("^debug vela\\.serial: checkCmd 7F:.*:E9:01:CF$",
+                                           QRegularExpression::MultilineOption)},
+        {"vela.dispatch", QRegularExpression("^debug vela\\.dispatch: send ipc .*6QE=",
+                                             QRegularExpression::MultilineOption)}};
+    for (auto it = perFrame.cbegin(); it != perFrame.cend(); ++it)
+        QVERIFY2(it.value().match(seen).hasMatch() == traced.contains(it.key()),
+                 qPrintable(it.key() + QStringLiteral(" in:\n") + seen.left(3000)));
+    if (onlyThese) {
+        QStringList categories;
+        const QRegularExpression debugLine("^debug (\\S+): ", QRegularExpression::MultilineOption);
+        for (auto m = debugLine.globalMatch(seen); m.hasNext();)
+            categories << m.next().captured(1);
+        categories.removeDuplicates();
+        categories.sort();
+        QCOMPARE(categories, traced);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFirstHour)

@@ -1,4 +1,14 @@
+#include "businesslogging.h"
+#include "centerlogging.h"
+#include "desktoplogging.h"
+#include "frameworklogging.h"
 #include "logging.h"
+#include "nethublogging.h"
+#include "serialhublogging.h"
+#include "serialtestlogging.h"
+#include "sharedkitlogging.h"
+#include "strokeacclogging.h"
+#include "zqipclogging.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,6 +16,46 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+
+namespace {
+
+using CategoryOf = const QLoggingCategory &(*)();
+
+// Every component's category this test can link, by its name.
+const QList<QPair<const char *, CategoryOf>> kCategories = {
+    {"vela.ipc", lcZqIpc},
+    {"vela.serial", lcSerial},
+    {"vela.dispatch", lcDispatch},
+    {"vela.core", lcCore},
+    {"vela.tables", lcTables},
+    {"vela.business.shortcut", lcShortcut},
+    {"vela.business.disc", lcDisc},
+    {"vela.business.centralcontrol", lcCentralControl},
+    {"vela.business.pretreatment", lcPretreatment},
+    {"vela.business.customchannel", lcCustomChannel},
+    {"vela.business.writeacceleration", lcWriteAcceleration},
+    {"vela.business.smsc", lcSmsc},
+    {"vela.desktop", lcDesktop},
+    {"vela.localoperator", lcLocalOperator},
+    {"vela.sharedkit", lcSharedKit},
+    {"vela.nethub", lcNetHub},
+    {"vela.serialtest", lcSerialTest},
+    {"vela.strokeacc", lcStrokeAcc},
+};
+
+// The categories whose debug lines are on.
+QStringList debugOn()
+{
+    QStringList on;
+    for (const auto &c : kCategories)
+        if (c.second().isDebugEnabled())
+            on << QLatin1String(c.first);
+    return on;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(CategoryOf)
 
 // The logger's table: which level words reach which file, and the record form.
 class TestLogging : public QObject
@@ -24,6 +74,10 @@ private slots:
     void clearLogsEmptiesOwnDirectory();
     void levelChangeInTheSameFile();
     void filesAreBounded();
+    void categoryLevels_data();
+    void categoryLevels();
+    void levelTurnsTracesOn_data();
+    void levelTurnsTracesOn();
 
 private:
     void writeConfig(const QString &text);
@@ -218,6 +272,72 @@ void TestLogging::filesAreBounded()
     QVERIFY(!QFile::exists(current + QStringLiteral(".2")));
     // The newest record is in the current file.
     QVERIFY(readLog(QStringLiteral("warn")).contains(QString::number(records - 1) + QStringLiteral("xxx")));
+}
+
+void TestLogging::categoryLevels_data()
+{
+    QTest::addColumn<CategoryOf>("category");
+    for (const auto &c : kCategories)
+        QTest::newRow(c.first) << c.second;
+}
+
+void TestLogging::categoryLevels()
+{
+    QFETCH(CategoryOf, category);
+    if (qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
+        QSKIP("QT_LOGGING_RULES is set; the defaults cannot be seen");
+    const QLoggingCategory &c = category();
+    const QString name = QLatin1String(QTest::currentDataTag());
+    QCOMPARE(QLatin1String(c.categoryName()), name);
+    // Traces off, what an operator must see on.
+    QVERIFY(!c.isDebugEnabled());
+    QVERIFY(c.isInfoEnabled());
+    QVERIFY(c.isWarningEnabled());
+    QVERIFY(c.isCriticalEnabled());
+
+    // The usual rule turns on this component's traces, and no other's.
+    QLoggingCategory::setFilterRules(name + QStringLiteral(".debug=true"));
+    const QStringList on = debugOn();
+    QLoggingCategory::setFilterRules(QString());
+    QCOMPARE(on, QStringList{name});
+    QVERIFY(!c.isDebugEnabled());
+}
+
+void TestLogging::levelTurnsTracesOn_data()
+{
+    QTest::addColumn<QStringList>("configs"); // written one after the other
+    QTest::addColumn<bool>("on");             // after the last one
+    QTest::newRow("no level key") << QStringList{"[Log]\nNeedLog=1\n"} << false;
+    QTest::newRow("error") << QStringList{"[Log]\nLevel=error\n"} << false;
+    QTest::newRow("warn") << QStringList{"[Log]\nLevel=warn\n"} << false;
+    QTest::newRow("debug") << QStringList{"[Log]\nLevel=debug\n"} << true;
+    QTest::newRow("all") << QStringList{"[Log]\nLevel=all\n"} << true;
+    QTest::newRow("DEBUG upper case") << QStringList{"[Log]\nLevel=DEBUG\n"} << false;
+    QTest::newRow("debug, then warn") << QStringList{"[Log]\nLevel=debug\n", "[Log]\nLevel=warn\n"}
+                                      << false;
+    QTest::newRow("warn, then all") << QStringList{"[Log]\nLevel=warn\n", "[Log]\nLevel=all\n"} << true;
+}
+
+void TestLogging::levelTurnsTracesOn()
+{
+    QFETCH(QStringList, configs);
+    QFETCH(bool, on);
+    QStringList names;
+    for (const auto &c : kCategories)
+        names << QLatin1String(c.first);
+    for (const QString &config : configs) {
+        writeConfig(config);
+        Logging::followLevel(m_config);
+    }
+    const QStringList seen = debugOn();
+    // Back to the defaults for the next row.
+    writeConfig(QStringLiteral("[Log]\nLevel=error\n"));
+    Logging::followLevel(m_config);
+    QCOMPARE(seen, on ? names : QStringList());
+    QCOMPARE(debugOn(), QStringList());
+    // Info and warnings stay on either way.
+    for (const auto &c : kCategories)
+        QVERIFY2(c.second().isWarningEnabled() && c.second().isInfoEnabled(), c.first);
 }
 
 QTEST_GUILESS_MAIN(TestLogging)

@@ -168,6 +168,9 @@ QProcessEnvironment VelaCenterRig::centreEnvironment() const
     // scripts/run.sh, instead of the program ending at start-up.
     if (!env.contains(QStringLiteral("DISPLAY")) && !env.contains(QStringLiteral("QT_QPA_PLATFORM")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The tests follow the centre through its trace lines (debug lines, off
+    // by default); an entry of Options::environment can set other rules.
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("vela.*.debug=true"));
     for (const QString &entry : m_environment)
         env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
     return env;
@@ -221,6 +224,7 @@ bool VelaCenterRig::writeSettings(const QString &portName)
     }
     ini.write(QStringLiteral("[COM]\nPortName=%1\n%2\n").arg(portName, m_options.extraIni).toUtf8());
     ini.close();
+    m_portName = portName;
     QFile::remove(path);
     return QFile::rename(ini.fileName(), path);
 }
@@ -228,6 +232,12 @@ bool VelaCenterRig::writeSettings(const QString &portName)
 bool VelaCenterRig::setPortName(const QString &name)
 {
     return writeSettings(name);
+}
+
+bool VelaCenterRig::setExtraIni(const QString &text)
+{
+    m_options.extraIni = text;
+    return writeSettings(m_portName);
 }
 
 bool VelaCenterRig::stopCentre(int timeoutMs)

@@ -29,7 +29,10 @@ public:
         QStringList args;
         bool waitForLink = true;
         bool quietCentre = false; // drop the centre's output instead of keeping it
-        QStringList environment;  // NAME=value entries for the centre's environment
+        // NAME=value entries for the centre's environment. The centre's traces
+        // are on (QT_LOGGING_RULES=vela.*.debug=true) unless an entry sets
+        // QT_LOGGING_RULES.
+        QStringList environment;
         // A folder that already holds velacenter, boardsim, the tables and a
         // version.ini (a file or a link to one), e.g. an unpacked package:
         // both programs run from there, nothing is copied, and only
@@ -59,6 +62,8 @@ public:
     bool startBoardAgain(const QString &mode, const QString &link);
     // Rewrites "COM/PortName" in the centre's settings.
     bool setPortName(const QString &name);
+    // Rewrites the settings with other extra text (Options::extraIni), same port.
+    bool setExtraIni(const QString &text);
     void boardSend(const QString &line);
     QList<QByteArray> boardReceived() const;
     bool waitBoardReceived(const QByteArray &frame, int timeoutMs, int fromIndex = 0);
@@ -107,6 +112,7 @@ private:
     QProcess m_board;
     QProcess m_centre;
     QString m_pty;
+    QString m_portName; // last written to the settings
     QByteArray m_boardPartial;
     QList<QByteArray> m_boardRx;
     QByteArray m_centreOutput;

@@ -1,0 +1,3 @@
+#include "frameworklogging.h"
+
+Q_LOGGING_CATEGORY(lcTables, "vela.tables", QtInfoMsg)

@@ -1,0 +1,4 @@
+#include "desktoplogging.h"
+
+Q_LOGGING_CATEGORY(lcDesktop, "vela.desktop", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcLocalOperator, "vela.localoperator", QtInfoMsg)

@@ -1,0 +1,3 @@
+#include "nethublogging.h"
+
+Q_LOGGING_CATEGORY(lcNetHub, "vela.nethub", QtInfoMsg)

@@ -1,0 +1,3 @@
+#include "reshandlerlogging.h"
+
+Q_LOGGING_CATEGORY(lcResHandler, "vela.reshandler", QtInfoMsg)

@@ -1,0 +1,3 @@
+#include "serialhublogging.h"
+
+Q_LOGGING_CATEGORY(lcSerial, "vela.serial", QtInfoMsg)

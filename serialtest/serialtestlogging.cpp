@@ -1,0 +1,3 @@
+#include "serialtestlogging.h"
+
+Q_LOGGING_CATEGORY(lcSerialTest, "vela.serialtest", QtInfoMsg)

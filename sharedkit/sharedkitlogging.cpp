@@ -1,0 +1,3 @@
+#include "sharedkitlogging.h"
+
+Q_LOGGING_CATEGORY(lcSharedKit, "vela.sharedkit", QtInfoMsg)

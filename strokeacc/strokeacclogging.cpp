@@ -1,0 +1,3 @@
+#include "strokeacclogging.h"
+
+Q_LOGGING_CATEGORY(lcStrokeAcc, "vela.strokeacc", QtInfoMsg)
