@@ -42,15 +42,6 @@ QStringList lines(const QByteArray &text)
     return out;
 }
 
-auto eventAnyWithParam(const QByteArray &bytes)
-{
-    const QString param = QString::fromLatin1(bytes.toBase64());
-    return [param](const QJsonObject &o) {
-        return o.value(QStringLiteral("eventid")).toString() == QLatin1String("EVENT_ANY")
-               && o.value(QStringLiteral("param")).toString() == param;
-    };
-}
-
 } // namespace
 
 // The Debian package that scripts/package.sh made from this build (the
@@ -285,7 +276,7 @@ void TestPackage::unpackedCentre()
     // A board frame no module claims reaches a bus client as JSON.
     int fromMsg = rig.busMessages().size();
     rig.boardSend(QStringLiteral("frame 12 34 56 78"));
-    QVERIFY2(rig.waitBusMessage(eventAnyWithParam(QByteArray::fromHex("12345678")), 10000, nullptr, fromMsg),
+    QVERIFY2(rig.waitBusMessage(VelaCenterRig::eventAnyWithParam(QByteArray::fromHex("12345678")), 10000, nullptr, fromMsg),
              qPrintable(rig.busMessages().join(QLatin1Char('\n'))));
 
     // One the installed tables know comes out as their event.

@@ -33,15 +33,6 @@ qint64 cpuMs(qint64 pid)
     return (f.at(11).toLongLong() + f.at(12).toLongLong()) * 1000 / sysconf(_SC_CLK_TCK);
 }
 
-auto eventAnyWithParam(const QByteArray &bytes)
-{
-    const QString param = QString::fromLatin1(bytes.toBase64());
-    return [param](const QJsonObject &o) {
-        return o.value(QStringLiteral("eventid")).toString() == QLatin1String("EVENT_ANY")
-               && o.value(QStringLiteral("param")).toString() == param;
-    };
-}
-
 } // namespace
 
 // velacenter healing its links: the board's line going away and coming back,
@@ -71,7 +62,7 @@ bool TestLinkHeal::framesFlow(VelaCenterRig &rig, const QByteArray &tag, int tim
     const QByteArray down = hex("E1") + tag;
     rig.boardSend(QStringLiteral("frame ") + QString::fromLatin1(up.toHex(' ')));
     rig.sendToCentre(VelaCenterRig::eventAny(down, QStringLiteral("ID_APP_VELACENTER")));
-    return rig.waitBusMessage(eventAnyWithParam(up), timeoutMs, nullptr, busFrom)
+    return rig.waitBusMessage(VelaCenterRig::eventAnyWithParam(up), timeoutMs, nullptr, busFrom)
            && rig.waitBoardReceived(VelaCenterRig::frameOf(down), timeoutMs, boardFrom);
 }
 
@@ -230,7 +221,7 @@ void TestLinkHeal::listenerRejoinsRestartedCentre()
     rig.boardSend(QStringLiteral("frame E9 05"));
     QByteArray out;
     QTRY_VERIFY_WITH_TIMEOUT((out += listener.readAllStandardOutput()).contains(hex("E905").toBase64()), 10000);
-    QVERIFY(rig.waitBusMessage(eventAnyWithParam(hex("E905")), 10000, nullptr, from));
+    QVERIFY(rig.waitBusMessage(VelaCenterRig::eventAnyWithParam(hex("E905")), 10000, nullptr, from));
     listener.terminate();
     QVERIFY(listener.waitForFinished(5000));
 }

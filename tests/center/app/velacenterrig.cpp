@@ -407,6 +407,15 @@ QJsonObject VelaCenterRig::eventAny(const QByteArray &payload, const QString &to
     return obj;
 }
 
+std::function<bool(const QJsonObject &)> VelaCenterRig::eventAnyWithParam(const QByteArray &payload)
+{
+    const QString param = QString::fromLatin1(payload.toBase64());
+    return [param](const QJsonObject &o) {
+        return o.value(QStringLiteral("eventid")).toString() == QLatin1String("EVENT_ANY")
+               && o.value(QStringLiteral("param")).toString() == param;
+    };
+}
+
 QByteArray VelaCenterRig::frameOf(const QByteArray &payload)
 {
     QByteArray frame = QByteArray::fromHex("7F0099A2B3C402FF") + payload;

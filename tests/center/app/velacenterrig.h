@@ -97,6 +97,8 @@ public:
 
     // Base64 of an EVENT_ANY payload and the frame it stands for.
     static QJsonObject eventAny(const QByteArray &payload, const QString &to);
+    // Matches the centre's EVENT_ANY message that carries these bytes.
+    static std::function<bool(const QJsonObject &)> eventAnyWithParam(const QByteArray &payload);
     static QByteArray frameOf(const QByteArray &payload);
 
 private:
