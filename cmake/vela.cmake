@@ -43,7 +43,12 @@ function(vela_add_test name)
   if(T_BUS_PORT)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK bus_port_23334)
   endif()
-  if(VELA_SANITIZE)
+  if(VELA_SANITIZE_KIND STREQUAL "thread")
+    # Qt itself is not instrumented: its own internals are suppressed, and
+    # GL is kept out as for the address build.
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT
+      "QT_XCB_GL_INTEGRATION=none;TSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/scripts/tsan.supp:second_deadlock_stack=1")
+  elseif(VELA_SANITIZE)
     # GL integration loads and unloads Mesa, whose leaks LeakSanitizer can no
     # longer attribute; the widgets need no GL. D-Bus leaks are suppressed.
     set_tests_properties(${name} PROPERTIES ENVIRONMENT
