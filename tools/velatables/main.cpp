@@ -213,7 +213,9 @@ int decode(TableTrace &trace, const QStringList &arguments, bool json)
                 out() << '\n';
             if (!d.inCode && !d.tableResult.isEmpty())
                 out() << "  table gives " << QJsonDocument(d.tableResult).toJson(QJsonDocument::Compact) << '\n';
-            if (!d.inCode && d.tableResult.isEmpty())
+            if (!d.inCode && d.tableResult.isEmpty() && d.source.table.isEmpty())
+                out() << "  no entry of the table decodes this key, nor does the module's code\n";
+            else if (!d.inCode && d.tableResult.isEmpty())
                 out() << "  the entry gives no message for this frame (" << d.frame.size()
                       << " bytes; it matches len " << d.source.len << " and values inside the frame)\n";
         }
