@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
-# Builds the Debian package of the suite from a configured and built tree
-# (scripts/build.sh first) and writes it to the output folder.
+# Builds the Debian package of the suite and writes it to the output folder.
 #   scripts/package.sh [output folder]      (default: $BUILD_DIR/package)
-# BUILD_DIR picks the build tree (default ./build).
+# BUILD_DIR picks the build tree (default ./build); a tree that is not there
+# yet (a fresh clone) is configured and built first.
 # The package file's name is printed on the last line.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD_DIR="$(cd "${BUILD_DIR:-$ROOT/build}" && pwd)"
+BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
+if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
+  if [ "${PACKAGE_NO_BUILD:-0}" = 1 ]; then
+    echo "package: no build tree in $BUILD_DIR (PACKAGE_NO_BUILD=1); run scripts/build.sh first" >&2
+    exit 1
+  fi
+  # Configures the tree; the centre is needed in any case.
+  BUILD_DIR="$BUILD_DIR" BUILD_TARGETS=velacenter "$ROOT/scripts/build.sh" >&2
+fi
+BUILD_DIR="$(cd "$BUILD_DIR" && pwd)"
 OUT_DIR="${1:-$BUILD_DIR/package}"
 mkdir -p "$OUT_DIR"
 OUT_DIR="$(cd "$OUT_DIR" && pwd)"
@@ -16,7 +25,7 @@ OUT_DIR="$(cd "$OUT_DIR" && pwd)"
 # tree as it is (the test run, which built everything before).
 if [ "${PACKAGE_NO_BUILD:-0}" != 1 ]; then
   targets=$(cmake --build "$BUILD_DIR" --target help \
-    | grep -owE 'velacenter|serialtest|zqbus|boardsim|zqipc|sharedkit|serialhub|nethub|reshandler|VelaStrokeAccelerate' \
+    | grep -owE 'velacenter|serialtest|zqbus|boardsim|velatables|zqipc|sharedkit|serialhub|nethub|reshandler|VelaStrokeAccelerate' \
     | sort -u)
   # shellcheck disable=SC2086
   cmake --build "$BUILD_DIR" -j"${BUILD_JOBS:-$(nproc)}" --target $targets

@@ -19,7 +19,7 @@
 #   RUN_SECONDS=N    stop by itself after N seconds
 #   RUN_NO_BUILD=1   start what is already built
 #   VELA_BUS_PORT=N  use bus port N instead of 23334 (two checkouts side by side)
-#   QT_LOGGING_RULES more trace rules for velacenter's log, after the demo's own
+#   QT_LOGGING_RULES more trace rules for the logs of velacenter and the agent, after the demo's own
 #                    "vela.core.debug=true;vela.dispatch.debug=true"
 #
 # Exit status: 0 when velacenter stopped cleanly, else 1.
@@ -113,7 +113,10 @@ QT_LOGGING_RULES="$CENTRE_RULES" setsid bash -c 'while [ ! -e "$1" ]; do sleep 0
 CENTRE_PID=$!
 
 # The stroke-acceleration agent beside it; it connects once the hub is up.
-DISPLAY="$AGENT_DISPLAY" QT_QPA_PLATFORM=xcb "$BIN/VelaStrokeAccelerate" > "$RUN_DIR/agent.log" 2>&1 &
+# Its traces (each request and its "sendIPC:" answer) go to agent.log.
+AGENT_RULES="vela.strokeacc.debug=true${QT_LOGGING_RULES:+;$QT_LOGGING_RULES}"
+DISPLAY="$AGENT_DISPLAY" QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="$AGENT_RULES" \
+  "$BIN/VelaStrokeAccelerate" > "$RUN_DIR/agent.log" 2>&1 &
 PIDS+=($!)
 
 # The bus listener, once velacenter's hub accepts connections.

@@ -9,7 +9,6 @@
 namespace {
 const char kAppId[] = "ID_APP_SERIALTEST";
 const char kBusHost[] = "127.0.0.1";
-const int kBusPort = 23334;
 const unsigned long kPatternGapMs = 200;
 }
 
@@ -18,7 +17,12 @@ testThread::testThread(QObject *parent) : QThread(parent)
     m_serialPort = new ZQSerialPort(this);
     m_pattern << QByteArray::fromHex("7F0899A2B3C402FF1302CF")
               << QByteArray::fromHex("7F0899A2B3C402FF1303CF");
-    connectBus();
+    m_ipc = new ZQIPC(this);
+    m_ipc->setReconnecting(true);
+    connect(m_ipc, &ZQIPC::sigRecvInfo, this, &testThread::slotReciveMsg);
+    connect(m_ipc, &ZQIPC::sigHubJoined, this, [this]() { setBusState(BusJoined); });
+    connect(m_ipc, &ZQIPC::sigHubLost, this, [this]() { setBusState(BusLost); });
+    m_ipc->createTcpClient(QString::fromLatin1(kAppId), kBusHost, ZQIPC::busPort());
 }
 
 testThread::~testThread()
@@ -26,30 +30,15 @@ testThread::~testThread()
     stopSending();
 }
 
-bool testThread::connectBus()
+void testThread::setBusState(BusState state)
 {
-    // One connection attempt per facade: a bus that was down needs a new one.
-    delete m_ipc;
-    m_ipc = new ZQIPC(this);
-    connect(m_ipc, &ZQIPC::sigRecvInfo, this, &testThread::slotReciveMsg);
-    const bool ok = m_ipc->createTcpClient(QString::fromLatin1(kAppId), kBusHost, kBusPort);
-    emit sigBusState(ok);
-    return ok;
-}
-
-bool testThread::isBusConnected() const
-{
-    return m_ipc && m_ipc->isConnected();
+    m_busState = state;
+    emit sigBusState(state);
 }
 
 int testThread::sendMsg(QString text)
 {
-    if (!isBusConnected() && !connectBus())
-        return -1;
-    const int result = m_ipc->sentInfo(text);
-    if (result != 0)
-        emit sigBusState(isBusConnected());
-    return result;
+    return m_ipc->sentInfo(text);
 }
 
 void testThread::slotReciveMsg(QString text)

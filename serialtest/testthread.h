@@ -21,21 +21,23 @@ public:
     // Stops the endless send so the thread is never destroyed running.
     ~testThread() override;
 
+    // Where the tool stands with the bus.
+    enum BusState { BusJoined, BusUnreachable, BusLost };
+
     // Sends `text` on the bus (published to the tool's subscribers). The
-    // facade's result: -1 no client, 0 written, 1 failed. A bus that was
-    // not there is tried again first.
+    // facade's result: -1 no client, 0 written, 1 failed.
     int sendMsg(QString text);
     bool openPort();
     // Ends the endless send after the frame in hand; the pattern index is
     // kept, so the next start continues the pattern.
     void stopSending();
 
-    bool isBusConnected() const;
+    BusState busState() const { return m_busState; }
     ZQSerialPort *serialPort() const { return m_serialPort; }
 
 signals:
     void sigReciveMsg(QString text);
-    void sigBusState(bool connected);
+    void sigBusState(int state);
 
 public slots:
     void slotReciveMsg(QString text);
@@ -44,9 +46,12 @@ protected:
     void run() override;
 
 private:
-    bool connectBus();
+    void setBusState(BusState state);
 
+    // Reconnecting: the facade joins the hub by itself whenever it is (back)
+    // there, so a restarted control centre needs nothing from the user.
     ZQIPC *m_ipc = nullptr;
+    BusState m_busState = BusUnreachable;
     ZQSerialPort *m_serialPort = nullptr;
     int m_index = 0;
     QList<QByteArray> m_pattern;

@@ -1,6 +1,7 @@
 #include "widget.h"
 
 #include "testthread.h"
+#include "zqipc.h"
 #include "zqserialport.h"
 
 #include <QHBoxLayout>
@@ -13,7 +14,6 @@
 Widget::Widget(const QString &portName, QWidget *parent) : QWidget(parent)
 {
     setWindowTitle(QStringLiteral("serialtest"));
-    setMinimumWidth(480); // room for the status lines without wrapping
     m_thread = new testThread(this);
     m_thread->serialPort()->setPortName(portName);
 
@@ -29,7 +29,9 @@ Widget::Widget(const QString &portName, QWidget *parent) : QWidget(parent)
     m_sendCountLabel->setObjectName(QStringLiteral("sendCountLabel"));
     m_statusLabel = new QLabel(this);
     m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
-    m_statusLabel->setWordWrap(true);
+    // One line per status, never wrapped: the layout then knows the room the
+    // status needs, and the window grows when a line gets longer.
+    m_statusLabel->setWordWrap(false);
 
     auto *sendOne = new QPushButton(QStringLiteral("send one"), this);
     sendOne->setFixedHeight(30);
@@ -40,6 +42,7 @@ Widget::Widget(const QString &portName, QWidget *parent) : QWidget(parent)
     buttons->addWidget(start);
     buttons->addWidget(stop);
     auto *layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
     layout->addWidget(m_textEdit);
     layout->addWidget(m_reciveCountLabel);
     layout->addWidget(m_sendCountLabel);
@@ -57,7 +60,7 @@ Widget::Widget(const QString &portName, QWidget *parent) : QWidget(parent)
 
     m_portStatus = portName.isEmpty() ? QStringLiteral("port: not opened yet")
                                       : QStringLiteral("port: %1, not opened yet").arg(portName);
-    slotBusState(m_thread->isBusConnected());
+    slotBusState(m_thread->busState());
 }
 
 Widget::~Widget()
@@ -94,11 +97,21 @@ void Widget::slotReciveMsg(QString text)
     m_reciveCountLabel->setText(QString::number(m_reciveCount));
 }
 
-void Widget::slotBusState(bool connected)
+void Widget::slotBusState(int state)
 {
-    m_busStatus = connected
-        ? QStringLiteral("bus: connected as ID_APP_SERIALTEST")
-        : QStringLiteral("bus: not reachable at 127.0.0.1:23334, texts are counted but not delivered");
+    switch (state) {
+    case testThread::BusJoined:
+        m_busStatus = QStringLiteral("bus: connected as ID_APP_SERIALTEST");
+        break;
+    case testThread::BusLost:
+        m_busStatus = QStringLiteral("bus: lost, joining again when the hub is back");
+        break;
+    default:
+        m_busStatus = QStringLiteral("bus: not reachable at 127.0.0.1:%1, trying again;"
+                                     " texts are counted but not delivered")
+                          .arg(ZQIPC::busPort());
+        break;
+    }
     showStatus();
 }
 

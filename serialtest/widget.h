@@ -26,7 +26,7 @@ public slots:
     void slotReciveMsg(QString text);
 
 private slots:
-    void slotBusState(bool connected);
+    void slotBusState(int state);
     void slotWritten(int result);
 
 private:

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 
 #include <cstdio>
 #include <cstring>
@@ -38,8 +39,12 @@ int main(int argc, char *argv[])
     }
     const QString id = QStringLiteral("VelaStrokeAccelerate");
     const QString dir = programDir();
-    if (QFile::exists(QDir(dir).filePath(QStringLiteral("showlog.txt"))))
+    if (QFile::exists(QDir(dir).filePath(QStringLiteral("showlog.txt")))) {
         ZQSALogger::install(QDir(dir).filePath(QStringLiteral("log.txt")));
+        // Asking for the log file asks for the traces too; QT_LOGGING_RULES
+        // still has the last word.
+        QLoggingCategory::setFilterRules(QStringLiteral("vela.strokeacc.debug=true"));
+    }
     qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "----app started----\r\n";
     if (!ZQInstanceGuard::acquire(id)) {
         qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "app already running, exit.";

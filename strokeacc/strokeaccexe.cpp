@@ -14,24 +14,28 @@ namespace {
 const char kSelf[] = "ID_APP_VELASTROKEACCELERATE";
 const char kCentre[] = "ID_APP_VELACENTER";
 const char kBusHost[] = "127.0.0.1";
-constexpr int kBusPort = 23334;
-constexpr int kRetryMs = 1000;
+constexpr int kRegisterDelayMs = 1000;
 constexpr int kShowMs = 1500;
 } // namespace
 
 StrokeAccExe::StrokeAccExe(QObject *parent) : QObject(parent)
 {
-    m_busTimer.setInterval(kRetryMs);
-    connect(&m_busTimer, &QTimer::timeout, this, &StrokeAccExe::sltKeepBus);
     m_registerTimer.setSingleShot(true);
-    m_registerTimer.setInterval(kRetryMs);
+    m_registerTimer.setInterval(kRegisterDelayMs);
     connect(&m_registerTimer, &QTimer::timeout, this, &StrokeAccExe::sltRegister);
     m_hideTimer.setSingleShot(true);
     m_hideTimer.setInterval(kShowMs);
     connect(&m_hideTimer, &QTimer::timeout, this, &StrokeAccExe::sltHideCW);
 
-    sltKeepBus();
-    m_busTimer.start();
+    m_ipc = new ZQIPC;
+    qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "new ipc";
+    m_ipc->setReconnecting(true);
+    connect(m_ipc, &ZQIPC::sigRecvInfo, this, &StrokeAccExe::sltRecvInfo);
+    connect(m_ipc, &ZQIPC::sigHubJoined, this, &StrokeAccExe::sltJoined);
+    connect(m_ipc, &ZQIPC::sigHubLost, this, &StrokeAccExe::sltLost);
+    const bool ok = m_ipc->createTcpClient(QString::fromLatin1(kSelf), kBusHost, ZQIPC::busPort());
+    if (!ok)
+        qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "connect ipc:" << "false";
 }
 
 StrokeAccExe::~StrokeAccExe()
@@ -41,33 +45,22 @@ StrokeAccExe::~StrokeAccExe()
         delete corner;
 }
 
-void StrokeAccExe::sltKeepBus()
+void StrokeAccExe::sltJoined()
 {
-    if (m_ipc && m_ipc->isConnected())
-        return;
-    if (m_ipc) {
-        qCWarning(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "bus connection lost, connecting again";
-        m_registerTimer.stop();
-        delete m_ipc;   // its receive thread has ended with the connection
-        m_ipc = nullptr;
-    }
-    auto *ipc = new ZQIPC;
-    qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "new ipc";
-    const bool ok = ipc->createTcpClient(QString::fromLatin1(kSelf), kBusHost, kBusPort);
-    qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "connect ipc:" << (ok ? "true" : "false");
-    if (!ok) {
-        delete ipc;   // a facade whose connect failed refuses every later one
-        return;
-    }
-    m_ipc = ipc;
-    connect(m_ipc, &ZQIPC::sigRecvInfo, this, &StrokeAccExe::sltRecvInfo);
-    m_registerTimer.start();
+    qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "connect ipc:" << "true";
+    // Later joins get the subscription from the facade itself.
+    if (!m_registered)
+        m_registerTimer.start();
+}
+
+void StrokeAccExe::sltLost()
+{
+    qCWarning(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "bus connection lost, connecting again";
 }
 
 void StrokeAccExe::sltRegister()
 {
-    if (!m_ipc)
-        return;
+    m_registered = true;
     m_ipc->registerMsgAccept(QString::fromLatin1(kCentre));
     qCDebug(lcStrokeAcc).noquote() << "[velastrokeaccelerate]" << "reg ipc";
 }
@@ -107,7 +100,7 @@ void StrokeAccExe::sltRecvInfo(const QString &sInfo)
     if (!strokeAccIsSixteenByNine(width, height)) {
         qCWarning(lcStrokeAcc).noquote() << "[velastrokeaccelerate]"
                              << "screen resolution requires 16:9, current resolution:"
-                             << QStringLiteral("%1x%2").arg(width).arg(height);
+                             << width << "x" << height;
         return;
     }
     if (screens != 1)

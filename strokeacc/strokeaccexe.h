@@ -12,10 +12,10 @@ class ZQSACW;
 // publishes, paints the corner squares for 1.5 s and answers the control
 // centre with the frame the board expects.
 //
-// The bus connection is kept by a once-a-second check on the event loop: a
-// failed connect, or a connection the hub dropped (the control centre
-// restarting), gets a new facade, and its subscription follows one second
-// after the connect. Nothing here waits for the hub.
+// The bus facade runs in reconnecting mode: a hub that is not there yet, or
+// one that went away (the control centre restarting), is joined by the
+// facade itself, which also sends the subscription again. The subscription
+// is made one second after the first join. Nothing here waits for the hub.
 class StrokeAccExe : public QObject
 {
     Q_OBJECT
@@ -35,13 +35,14 @@ public slots:
     void sltHideCW();
 
 private slots:
-    void sltKeepBus();
+    void sltJoined();
+    void sltLost();
     void sltRegister();
 
 private:
     ZQIPC *m_ipc = nullptr;
-    QTimer m_busTimer;        // once a second: connected? else connect again
-    QTimer m_registerTimer;   // one second after a connect: subscribe
+    QTimer m_registerTimer;   // one second after the first join: subscribe
+    bool m_registered = false;
     QTimer m_hideTimer;
     ZQSACW *m_corners[4] = {};
     qint64 m_lastAccepted = 0;

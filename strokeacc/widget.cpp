@@ -19,6 +19,9 @@ Widget::Widget(bool debugWindow, QWidget *parent) : QWidget(parent)
         QMetaObject::connectSlotsByName(this);
     } else {
         setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
+        // A tool window does not end the program when it closes; this one,
+        // the agent's only window, does.
+        setAttribute(Qt::WA_QuitOnClose, true);
         setGeometry(-9999, -9999, 1, 1);
     }
     m_exe = strokeAccExeInit();

@@ -105,26 +105,43 @@ void ZQBusinessManager::init()
         module->init();
 }
 
+IZQBusiness* ZQBusinessManager::commandModule(const QByteArray& frame, QByteArray& key) const
+{
+    for (IZQBusiness* module : m_modules) {
+        key.clear();
+        if (module->isCanDealCommand(frame, key))
+            return module;
+    }
+    key.clear();
+    return nullptr;
+}
+
+IZQBusiness* ZQBusinessManager::messageModule(const QString& message, QJsonObject& json) const
+{
+    for (IZQBusiness* module : m_modules) {
+        json = module->messageStrToJson(message);
+        if (module->isCanDealMessage(json))
+            return module;
+    }
+    return nullptr;
+}
+
 void ZQBusinessManager::DealCommand(QByteArray frame)
 {
-    for (IZQBusiness* module : qAsConst(m_modules)) {
-        QByteArray key;
-        if (module->isCanDealCommand(frame, key)) {
-            module->Send(module->DealCommand(frame, key));
-            return;
-        }
+    QByteArray key;
+    if (IZQBusiness* module = commandModule(frame, key)) {
+        module->Send(module->DealCommand(frame, key));
+        return;
     }
     emit sigSendMessage(IZQBusiness::jsonToMessageText(passThroughMessage(frame)));
 }
 
 void ZQBusinessManager::DealMessage(QString message)
 {
-    for (IZQBusiness* module : qAsConst(m_modules)) {
-        const QJsonObject json = module->messageStrToJson(message);
-        if (module->isCanDealMessage(json)) {
-            module->Send(module->DealMessage(json));
-            return;
-        }
+    QJsonObject claimed;
+    if (IZQBusiness* module = messageModule(message, claimed)) {
+        module->Send(module->DealMessage(claimed));
+        return;
     }
     // Parsed here rather than taken from the last module asked: a module may
     // parse to nothing (one that takes no messages), and the list may be empty.

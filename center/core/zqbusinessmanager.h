@@ -31,6 +31,13 @@ public:
     void DealCommand(QByteArray frame);
     void DealMessage(QString message);
 
+    // The module that claims a frame (first in the order), with the key it
+    // recognised; null when none does. Asking has no effect on the modules.
+    IZQBusiness* commandModule(const QByteArray& frame, QByteArray& key) const;
+    // The module that claims a bus message, with the object it parsed; null
+    // when none does.
+    IZQBusiness* messageModule(const QString& message, QJsonObject& json) const;
+
     QList<IZQBusiness*> modules() const;
     DvScreen* screen() const;
 

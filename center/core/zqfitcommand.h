@@ -8,6 +8,9 @@
 #include <QObject>
 #include <QString>
 
+#include "zqtableentry.h"
+#include "zqtablenote.h"
+
 class DvScreen;
 
 // Turns bus messages into board frames by the "fit" entries of a command table.
@@ -20,11 +23,18 @@ public:
         QByteArray key;
         QMap<int, int> positions; // message value -> frame position
         QMap<int, char> bytes;    // message value -> frame byte
+        int line = 0;             // of the table entry
     };
     struct oneStringEnumCommand {
         QByteArray key;
         QMap<QString, int> positions;
         QMap<QString, char> bytes;
+        int line = 0;
+    };
+    // "fixed" and "oneValue" entries: the key alone.
+    struct keyCommand {
+        QByteArray key;
+        int line = 0;
     };
 
     ZQFitCommand(DvScreen* screen, QObject* parent);
@@ -37,14 +47,21 @@ public:
     // Command key of the event in the one-enumeration, fixed or one-value table.
     QByteArray getSpacialCmd(QString eventName) const;
 
+    // Notes of the loader go to `notes` from now on (see ZQTableNote); null
+    // (the default) makes none.
+    void setNotes(ZQTableNotes* notes);
+    // The loaded entries, in the order fit() looks the kinds up.
+    QList<ZQTableEntry> entries() const;
+
 private:
     QByteArray fitCommand(const QJsonObject& message) const;
 
     QMap<QString, oneEnumCommand> m_oneEnum;
     QMap<QString, oneStringEnumCommand> m_oneStringEnum;
-    QMap<QString, QByteArray> m_fixed;
-    QMap<QString, QByteArray> m_oneValue;
+    QMap<QString, keyCommand> m_fixed;
+    QMap<QString, keyCommand> m_oneValue;
     DvScreen* m_screen;
+    ZQTableNotes* m_notes = nullptr;
 };
 
 #endif // ZQFITCOMMAND_H

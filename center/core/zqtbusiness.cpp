@@ -68,25 +68,30 @@ QString ZQTbusiness::configPath() const
 
 void ZQTbusiness::init()
 {
+    loadConfigFile();
+}
+
+QString ZQTbusiness::loadConfigFile()
+{
     // A missing table leaves the module inert, silently: not every panel
     // carries every table.
     if (m_configPath.isEmpty() || !QFile::exists(m_configPath))
-        return;
+        return QString();
     QFile file(m_configPath);
     if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcTables) << "command table" << m_configPath << "cannot be read:" << file.errorString();
-        return;
+        const QString error = QStringLiteral("cannot be read: ") + file.errorString();
+        qCWarning(lcTables).noquote() << "command table" << m_configPath << error;
+        return error;
     }
     // One byte past the limit is enough to tell an oversized file.
     const QByteArray data = file.read(qint64(kMaxTableBytes) + 1);
     file.close();
-    loadConfigData(data, m_configPath);
+    return readConfig(data, m_configPath);
 }
 
-bool ZQTbusiness::loadConfigData(const QByteArray& data, const QString& name)
+QString ZQTbusiness::parseTable(const QByteArray& data, QDomDocument& document)
 {
     QString error = tableShapeError(data);
-    QDomDocument document;
     if (error.isEmpty()) {
         QString domError;
         int line = 0;
@@ -94,12 +99,31 @@ bool ZQTbusiness::loadConfigData(const QByteArray& data, const QString& name)
         if (!document.setContent(data, &domError, &line, &column))
             error = QStringLiteral("line %1 column %2: %3").arg(line).arg(column).arg(domError);
     }
+    return error;
+}
+
+void ZQTbusiness::setNotes(ZQTableNotes* notes)
+{
+    m_notes = notes;
+    m_analysis->setNotes(notes);
+    m_fit->setNotes(notes);
+}
+
+bool ZQTbusiness::loadConfigData(const QByteArray& data, const QString& name)
+{
+    return readConfig(data, name).isEmpty();
+}
+
+QString ZQTbusiness::readConfig(const QByteArray& data, const QString& name)
+{
+    QDomDocument document;
+    const QString error = parseTable(data, document);
     if (!error.isEmpty()) {
         qCWarning(lcTables).noquote() << "command table" << name << "cannot be parsed," << error;
-        return false;
+        return error;
     }
     dealConfigXml(document.documentElement());
-    return true;
+    return QString();
 }
 
 void ZQTbusiness::dealConfigXml(QDomElement root)
@@ -117,6 +141,10 @@ void ZQTbusiness::createCommand(QDomElement element)
         m_fit->ReadXmlElement(element);
     else if (type == QLatin1String("analysis"))
         m_analysis->ReadXmlElement(element);
+    else
+        ZQAnalysisCommand::note(m_notes, element,
+                                QStringLiteral("commandType \"%1\" is neither \"analysis\" nor \"fit\"; the entry is skipped")
+                                    .arg(type));
 }
 
 QByteArray ZQTbusiness::fitCommand(QJsonObject message)

@@ -2,7 +2,9 @@
 #define ZQTBUSINESS_H
 
 #include "izqbusiness.h"
+#include "zqtablenote.h"
 
+#include <QDomDocument>
 #include <QDomElement>
 #include <QObject>
 
@@ -38,9 +40,21 @@ public:
     void setConfigPath(const QString& path);
     QString configPath() const;
 
+    // Reads the table at configPath() as init() does. Returns why the file is
+    // not a usable table (the warning's text, which is also logged); empty
+    // when it was read, or is not there at all.
+    QString loadConfigFile();
+
     // Reads a command table from its bytes; name only labels the warning.
     // Returns false (tables untouched) for data that is not a usable table.
     bool loadConfigData(const QByteArray& data, const QString& name);
+    // Parses the bytes of a table file into `document`; the reason when they
+    // are not a usable table (the warning's text), else empty.
+    static QString parseTable(const QByteArray& data, QDomDocument& document);
+
+    // The loader's notes on the entries it reads from now on go to `notes`
+    // (both engines and the entry types); null makes none.
+    void setNotes(ZQTableNotes* notes);
 
     // Tables are small; these bounds keep a damaged or hostile file from
     // exhausting memory or the parser's stack.
@@ -57,10 +71,13 @@ signals:
     void sigSendLocal(QString local);
 
 private:
+    QString readConfig(const QByteArray& data, const QString& name);
+
     QString m_configPath;
     ZQAnalysisCommand* m_analysis;
     ZQFitCommand* m_fit;
     DvScreen* m_screen;
+    ZQTableNotes* m_notes = nullptr;
 };
 
 #endif // ZQTBUSINESS_H

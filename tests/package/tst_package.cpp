@@ -108,7 +108,7 @@ void TestPackage::contents_data()
     const QString program = QStringLiteral("-rwxr-xr-x");
     const QString data = QStringLiteral("-rw-r--r--");
     const QString link = QStringLiteral("l");
-    for (const char *p : {"velacenter", "serialtest", "zqbus", "boardsim", "VelaStrokeAccelerate"})
+    for (const char *p : {"velacenter", "serialtest", "zqbus", "boardsim", "velatables", "VelaStrokeAccelerate"})
         QTest::newRow(p) << bin + QLatin1String(p) << program << QString();
     for (const char *t : {"DiscCommand.xml", "control.xml", "SmSc.xml", "resHandler.so"})
         QTest::newRow(t) << bin + QLatin1String(t) << data << QString();

@@ -1,6 +1,7 @@
-// serialtest's window on a private Xvfb: its texts on a real bus hub, its
-// test pattern on a real pseudo-terminal line, and what it shows when the
-// port or the bus is missing.
+// serialtest's window on a private Xvfb: its texts on a real bus hub (on the
+// port VELA_BUS_PORT names), its test pattern on a real pseudo-terminal line,
+// what it shows when the port or the bus is missing, and its rejoining after
+// the hub restarts.
 
 #include "ptypair.h"
 #include "widget.h"
@@ -16,7 +17,6 @@
 #include <QtTest>
 
 namespace {
-const int kBusPort = 23334;
 const QByteArray kFirst = QByteArray::fromHex("7F0899A2B3C402FF1302CF");
 const QByteArray kSecond = QByteArray::fromHex("7F0899A2B3C402FF1303CF");
 
@@ -40,6 +40,32 @@ void click(Widget &w, const QString &text)
     QVERIFY2(b, qPrintable(text));
     QTest::mouseClick(b, Qt::LeftButton);
 }
+
+// Every part of the window has the room its content needs, inside the window
+// and clear of the others (a status text that wraps must not push a counter
+// over the editor).
+void checkLayout(Widget &w)
+{
+    QCoreApplication::processEvents();
+    QList<QWidget *> parts;
+    for (QWidget *child : w.findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+        if (child->isVisible())
+            parts << child;
+    QVERIFY(parts.size() >= 8);
+    for (int i = 0; i < parts.size(); ++i) {
+        const QWidget *a = parts.at(i);
+        const QString name = a->objectName().isEmpty() ? QString::fromLatin1(a->metaObject()->className())
+                                                       : a->objectName();
+        QVERIFY2(w.rect().contains(a->geometry()), qPrintable(name + " lies outside the window"));
+        QVERIFY2(a->height() >= a->minimumSizeHint().height(),
+                 qPrintable(QStringLiteral("%1 is %2 px high, needs %3").arg(name).arg(a->height())
+                                .arg(a->minimumSizeHint().height())));
+        for (int j = i + 1; j < parts.size(); ++j)
+            QVERIFY2(!a->geometry().intersects(parts.at(j)->geometry()),
+                     qPrintable(name + " overlaps " + parts.at(j)->objectName()
+                                + parts.at(j)->metaObject()->className()));
+    }
+}
 } // namespace
 
 class TestSerialTest : public QObject
@@ -51,21 +77,44 @@ private slots:
     void sendOne();
     void receive();
     void circleSend();
+    void rejoinsAfterHubRestart();
     void failures_data();
     void failures();
+    void cleanupTestCase();
 
 private:
+    bool startPeer(const QString &id = QStringLiteral("ID_TST_SERIALTEST_PEER"));
+
     ZQIPC m_hub;
-    ZQIPC m_peer; // a program of the suite listening to the tool
+    int m_port = 0;
+    ZQIPC *m_peer = nullptr; // a program of the suite listening to the tool
     QStringList m_heard;
 };
 
 void TestSerialTest::initTestCase()
 {
-    QVERIFY(m_hub.createTcpServer(kBusPort));
-    QVERIFY(m_peer.createTcpClient(QStringLiteral("ID_TST_SERIALTEST_PEER"), "127.0.0.1", kBusPort));
-    m_peer.registerMsgAccept(QStringLiteral("ID_APP_SERIALTEST"));
-    connect(&m_peer, &ZQIPC::sigRecvInfo, this, [this](QString t) { m_heard << t; });
+    // Not the suite's usual port: the tool must go where VELA_BUS_PORT says.
+    QVERIFY(m_hub.createTcpServer(0));
+    m_port = m_hub.serverPort();
+    QVERIFY(m_port != ZQIPC::kDefaultBusPort);
+    qputenv("VELA_BUS_PORT", QByteArray::number(m_port));
+    QVERIFY(startPeer());
+}
+
+void TestSerialTest::cleanupTestCase()
+{
+    delete m_peer;
+}
+
+bool TestSerialTest::startPeer(const QString &id)
+{
+    delete m_peer;
+    m_peer = new ZQIPC;
+    connect(m_peer, &ZQIPC::sigRecvInfo, this, [this](QString t) { m_heard << t; });
+    if (!m_peer->createTcpClient(id, "127.0.0.1", m_port))
+        return false;
+    m_peer->registerMsgAccept(QStringLiteral("ID_APP_SERIALTEST"));
+    return true;
 }
 
 void TestSerialTest::sendOne_data()
@@ -90,6 +139,7 @@ void TestSerialTest::sendOne()
     click(w, QStringLiteral("send one"));
     QCOMPARE(labelText(w, "sendCountLabel"), QStringLiteral("sendCount2"));
     QTRY_COMPARE(m_heard, QStringList({text, text}));
+    checkLayout(w);
 }
 
 void TestSerialTest::receive()
@@ -102,8 +152,8 @@ void TestSerialTest::receive()
     // The hub's reply to the hello is the first text every client gets.
     QTRY_COMPARE(line->text(), QStringLiteral("succeful"));
     QCOMPARE(labelText(w, "reciveCountLabel"), QStringLiteral("1"));
-    QCOMPARE(m_peer.sentInfo(QStringLiteral("ID_APP_SERIALTEST"), QStringLiteral("first")), 0);
-    QCOMPARE(m_peer.sentInfo(QStringLiteral("ID_APP_SERIALTEST"), QStringLiteral("second")), 0);
+    QCOMPARE(m_peer->sentInfo(QStringLiteral("ID_APP_SERIALTEST"), QStringLiteral("first")), 0);
+    QCOMPARE(m_peer->sentInfo(QStringLiteral("ID_APP_SERIALTEST"), QStringLiteral("second")), 0);
     QTRY_COMPARE(labelText(w, "reciveCountLabel"), QStringLiteral("3"));
     QCOMPARE(line->text(), QStringLiteral("second"));
 }
@@ -147,6 +197,40 @@ void TestSerialTest::circleSend()
     QTRY_VERIFY(labelText(w, "statusLabel").contains(QStringLiteral("frames written: %1").arg(frames.size())));
 }
 
+void TestSerialTest::rejoinsAfterHubRestart()
+{
+    Widget w;
+    auto *line = w.findChild<QLineEdit *>(QStringLiteral("reciveLine"));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTRY_COMPARE(line->text(), QStringLiteral("succeful"));
+    QCOMPARE(labelText(w, "reciveCountLabel"), QStringLiteral("1"));
+
+    delete m_peer;
+    m_peer = nullptr;
+    m_hub.closeServer();
+    QTRY_VERIFY2(labelText(w, "statusLabel").contains("bus: lost"), qPrintable(labelText(w, "statusLabel")));
+    checkLayout(w);
+    QTest::qWait(1500); // a few attempts while no hub runs
+
+    // Back without anything done in the window; what arrives counts on.
+    QVERIFY(m_hub.createTcpServer(m_port));
+    QTRY_VERIFY_WITH_TIMEOUT(labelText(w, "statusLabel").contains("bus: connected"), 10000);
+    QTRY_COMPARE(labelText(w, "reciveCountLabel"), QStringLiteral("2")); // the hub's "succeful"
+    // Under another name: this process's hubs share one subscription table.
+    QVERIFY(startPeer(QStringLiteral("ID_TST_SERIALTEST_PEER_AFTER")));
+    QCOMPARE(m_peer->sentInfo(QStringLiteral("ID_APP_SERIALTEST"), QStringLiteral("after the restart")), 0);
+    QTRY_COMPARE(line->text(), QStringLiteral("after the restart"));
+    QCOMPARE(labelText(w, "reciveCountLabel"), QStringLiteral("3"));
+    // And its texts reach the bus again.
+    QTest::qWait(200);
+    m_heard.clear();
+    w.findChild<QPlainTextEdit *>(QStringLiteral("textEdit"))->setPlainText(QStringLiteral("back"));
+    click(w, QStringLiteral("send one"));
+    QTRY_COMPARE(m_heard, QStringList{QStringLiteral("back")});
+    checkLayout(w);
+}
+
 void TestSerialTest::failures_data()
 {
     QTest::addColumn<QString>("port");
@@ -165,7 +249,8 @@ void TestSerialTest::failures()
     QFETCH(bool, hubUp);
     QFETCH(QString, shown);
     if (!hubUp) {
-        m_peer.closeClient();
+        delete m_peer;
+        m_peer = nullptr;
         m_hub.closeServer();
     }
     Widget w(port);
@@ -180,6 +265,7 @@ void TestSerialTest::failures()
     const QString status = labelText(w, "statusLabel");
     QVERIFY2(status.contains(shown), qPrintable(status));
     QVERIFY2(status.contains("frames written: 0"), qPrintable(status));
+    checkLayout(w);
 }
 
 int main(int argc, char **argv)

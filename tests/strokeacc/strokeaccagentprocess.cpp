@@ -37,8 +37,9 @@ bool StrokeAccAgentProcess::startCopy(QProcess &copy, const QString &display, co
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    // The cases read the agent's trace lines in its log.
-    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("vela.strokeacc.debug=true"));
+    // The cases read the agent's trace lines in its log: "showlog.txt" alone
+    // turns them on, as it does for a user.
+    env.remove(QStringLiteral("QT_LOGGING_RULES"));
     copy.setProcessEnvironment(env);
     copy.setProcessChannelMode(channels);
     copy.start(exe, args);

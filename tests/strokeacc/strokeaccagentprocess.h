@@ -7,8 +7,9 @@
 
 // The real stroke-acceleration agent for a test or a benchmark: the built
 // program copied into a folder of its own, where a "showlog.txt" switches its
-// file log on, and run on a given X display. Further copies can be started
-// from the same folder (the single-instance case).
+// file log on, and run on a given X display with the environment of the
+// test (VELA_BUS_PORT among it). Further copies can be started from the same
+// folder (the single-instance case).
 class StrokeAccAgentProcess
 {
 public:

@@ -23,9 +23,9 @@ QString request(const QString &param, const QString &from = "ID_APP_VELACENTER",
                                      {"to", "ID_APP_INKDRAW"}}).toJson();
 }
 
-// One private X server, a bus hub on the fixed port, a bus client in the
-// control centre's place and the agent, run from a folder of its own with its
-// file log switched on.
+// One private X server, a bus hub on a free port (handed to the agent as
+// VELA_BUS_PORT), a bus client in the control centre's place and the agent,
+// run from a folder of its own with its file log switched on.
 struct AgentRig
 {
     XvfbServer x;
@@ -41,10 +41,21 @@ struct AgentRig
         delete centre;
     }
     bool startX(int w, int h) { return x.start(w, h); }
+    // The first hub takes a free port; every later one (a restart, another
+    // rig) takes the same, so agents started earlier find it.
+    static int &port()
+    {
+        static int p = 0;
+        return p;
+    }
     bool startBus()
     {
-        if (!hub.createTcpServer(23334))
+        if (!hub.createTcpServer(port()))
             return false;
+        if (port() == 0) {
+            port() = hub.serverPort();
+            qputenv("VELA_BUS_PORT", QByteArray::number(port()));
+        }
         delete centre;
         centre = new ZQIPC;
         QObject::connect(centre, &ZQIPC::sigRecvInfo, [this](const QString &text) {
@@ -52,7 +63,7 @@ struct AgentRig
             if (!m.isEmpty())
                 answers << text;
         });
-        return centre->createTcpClient("ID_APP_VELACENTER", "127.0.0.1", 23334);
+        return centre->createTcpClient("ID_APP_VELACENTER", "127.0.0.1", port());
     }
     void stopBus()
     {
@@ -103,11 +114,15 @@ private slots:
     void repeatsWithinTheMarkerTimeAreDropped();
     void refusedRequests_data();
     void refusedRequests();
+    void fileLogHoldsTheTraces();
+    void secondAgentExitsZero_data();
     void secondAgentExitsZero();
     void reconnectsAfterHubRestart();
     void screensTheBoardCannotUse_data();
     void screensTheBoardCannotUse();
     void windowShowsWithoutHub();
+    void closingTheWindowEndsTheAgent_data();
+    void closingTheWindowEndsTheAgent();
 
 private:
     AgentRig m_rig;
@@ -199,14 +214,39 @@ void TestStrokeAccAgent::refusedRequests()
     QTest::qWait(1600);
 }
 
+void TestStrokeAccAgent::fileLogHoldsTheTraces()
+{
+    // "showlog.txt" beside the agent, nothing else asked for: every trace of
+    // the served requests is in "log.txt", with its level word.
+    const QString log = m_rig.log();
+    for (const char *line : {"Debug: [velastrokeaccelerate] ----app started----", "[velastrokeaccelerate] new ipc",
+                             "[velastrokeaccelerate] connect ipc: true", "[velastrokeaccelerate] reg ipc",
+                             "[velastrokeaccelerate] sltRecvInfo json: ", "[velastrokeaccelerate] sParam: E01100FF00000F",
+                             "[velastrokeaccelerate] sendIPC: 7F0D99A2B3C402FFE01100FF00000FCF",
+                             "Warning: [velastrokeaccelerate] E011-recv-data error:  E01100FF000010"})
+        QVERIFY2(log.contains(QLatin1String(line)), line);
+}
+
+void TestStrokeAccAgent::secondAgentExitsZero_data()
+{
+    QTest::addColumn<bool>("otherFolder");
+    QTest::newRow("same folder") << false;
+    // One agent per user, wherever the program lies.
+    QTest::newRow("another folder") << true;
+}
+
 void TestStrokeAccAgent::secondAgentExitsZero()
 {
+    QFETCH(bool, otherFolder);
+    StrokeAccAgentProcess elsewhere;
+    StrokeAccAgentProcess &program = otherFolder ? elsewhere : m_rig.program;
+    const int before = program.log().count("app already running, exit.");
     QProcess second;
-    QVERIFY(m_rig.startAgent(second));
+    QVERIFY(program.startCopy(second, m_rig.x.display()));
     QVERIFY(second.waitForFinished(10000));
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);
-    QVERIFY(m_rig.log().contains("app already running, exit."));
+    QCOMPARE(program.log().count("app already running, exit."), before + 1);
     QCOMPARE(m_rig.agent.state(), QProcess::Running);
 }
 
@@ -226,8 +266,8 @@ void TestStrokeAccAgent::screensTheBoardCannotUse_data()
     QTest::addColumn<int>("h");
     QTest::addColumn<bool>("twoMonitors");
     QTest::addColumn<QString>("warning");
-    QTest::newRow("1280x1024") << 1280 << 1024 << false
-                               << "screen resolution requires 16:9, current resolution: 1280x1024";
+    QTest::newRow("1280 x 1024") << 1280 << 1024 << false
+                                 << "screen resolution requires 16:9, current resolution: 1280 x 1024";
     QTest::newRow("two monitors") << 1920 << 1080 << true << "multi screen not supported, found screen: 2";
 }
 
@@ -295,6 +335,65 @@ void TestStrokeAccAgent::windowShowsWithoutHub()
     QVERIFY(rig.log().contains("connect ipc: false"));
     QVERIFY(rig.startBus());
     QVERIFY(rig.waitServing(10000));
+}
+
+void TestStrokeAccAgent::closingTheWindowEndsTheAgent_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("hidden window") << QStringList();
+    QTest::newRow("debug window") << QStringList{"-show"};
+}
+
+void TestStrokeAccAgent::closingTheWindowEndsTheAgent()
+{
+    QFETCH(QStringList, args);
+    m_rig.stopBus();
+    StrokeAccAgentProcess::stop(m_rig.agent);
+    AgentRig rig;
+    QVERIFY2(rig.startX(1920, 1080), qPrintable(rig.x.errorText()));
+    QVERIFY(rig.startBus());
+    QVERIFY(rig.startAgent(rig.agent, args));
+    QVERIFY(rig.waitServing());
+
+    // The window manager's close request (WM_DELETE_WINDOW), as a desktop
+    // sends it when the user closes the window.
+    Display *d = XOpenDisplay(qPrintable(rig.x.display()));
+    QVERIFY(d);
+    auto findWindow = [d](Window top, auto &&self) -> Window {
+        char *name = nullptr;
+        if (XFetchName(d, top, &name) && name) {
+            const bool match = qstrcmp(name, "VelaAcc") == 0;
+            XFree(name);
+            if (match)
+                return top;
+        }
+        Window root, parent, *children = nullptr;
+        unsigned count = 0;
+        Window found = 0;
+        if (XQueryTree(d, top, &root, &parent, &children, &count)) {
+            for (unsigned i = 0; i < count && !found; ++i)
+                found = self(children[i], self);
+            if (children)
+                XFree(children);
+        }
+        return found;
+    };
+    const Window window = findWindow(DefaultRootWindow(d), findWindow);
+    QVERIFY(window);
+    XEvent event = {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(XInternAtom(d, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, window, False, NoEventMask, &event);
+    XSync(d, False);
+    XCloseDisplay(d);
+
+    QVERIFY2(rig.agent.waitForFinished(5000), "the agent runs on after its window was closed");
+    QCOMPARE(rig.agent.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(rig.agent.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestStrokeAccAgent)

@@ -1,0 +1,34 @@
+#ifndef FRONTAPP_H
+#define FRONTAPP_H
+
+#include <QObject>
+#include <QString>
+
+class ZQIPC;
+
+// The desktop as the whiteboard module sees it when it addresses the
+// application in front: a private bus hub, on a free port that this process
+// hands to the shared kit through VELA_BUS_PORT, and a program on it that
+// answers the kit's "ID_APP_IS_TOP" question as `appId` (or stays silent for
+// an empty one, as when no application of the suite is in front). So the
+// module's own code runs as in the centre without touching the panel's bus.
+// Create it before anything asks the shared kit.
+class FrontApp : public QObject
+{
+    Q_OBJECT
+public:
+    explicit FrontApp(const QString &appId, QObject *parent = nullptr);
+    ~FrontApp() override;
+
+    bool isReady() const { return m_ready; }
+
+private:
+    void answer(const QString &text);
+
+    QString m_appId;
+    ZQIPC *m_hub;
+    ZQIPC *m_front;
+    bool m_ready = false;
+};
+
+#endif // FRONTAPP_H

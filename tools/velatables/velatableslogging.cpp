@@ -1,0 +1,3 @@
+#include "velatableslogging.h"
+
+Q_LOGGING_CATEGORY(lcVelaTables, "vela.velatables", QtInfoMsg)
