@@ -3,7 +3,6 @@
 #include "sharedkitlogging.h"
 #include "zqipc.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -43,51 +42,65 @@ CZqSharedKit *CZqSharedKit::getInstence()
 }
 
 CZqSharedKit::CZqSharedKit()
-    : m_mutex(new QMutex)
 {
-    // Answers arrive as queued signals: live on the thread that runs the
-    // application's event loop even when first asked from a work thread.
-    if (QCoreApplication *app = QCoreApplication::instance()) {
-        if (thread() != app->thread())
-            moveToThread(app->thread());
-    }
+    // The facade lives on a thread of its own: its answers and its rejoins
+    // then never wait for the event loop of a thread that may be the one
+    // waiting for the answer.
+    m_busThread = new QThread;
+    m_busThread->setObjectName(QStringLiteral("sharedkit bus"));
+    m_busContext = new QObject;
+    m_busContext->moveToThread(m_busThread);
+    connect(m_busThread, &QThread::finished, m_busContext, &QObject::deleteLater);
+    m_busThread->start();
     QMutexLocker lock(&m_sendMutex);
     ensureConnected();
 }
 
 CZqSharedKit::~CZqSharedKit()
 {
-    if (m_ipc) {
-        disconnect(m_ipc, &ZQIPC::sigRecvInfo, this, &CZqSharedKit::slotReciveMessage);
-        delete m_ipc;
+    {
+        QMutexLocker lock(&m_sendMutex);
+        if (ZQIPC *ipc = m_ipc.exchange(nullptr)) {
+            disconnect(ipc, &ZQIPC::sigRecvInfo, this, &CZqSharedKit::slotReciveMessage);
+            // Deleted on its own thread as that thread ends.
+            ipc->deleteLater();
+        }
     }
-    delete m_mutex;
+    m_busThread->quit();
+    m_busThread->wait();
+    delete m_busThread;
 }
 
 bool CZqSharedKit::ensureConnected()
 {
-    if (m_ipc && m_ipc->isConnected())
+    ZQIPC *ipc = m_ipc;
+    if (ipc && ipc->isConnected())
         return true;
     return reconnect();
 }
 
 bool CZqSharedKit::reconnect()
 {
-    // A facade connects only once; a hub that was missing or went away needs a new one.
-    if (m_ipc) {
-        m_ipc->closeClient();
-        m_ipc->deleteLater();
-        m_ipc = nullptr;
-    }
-    auto *ipc = new ZQIPC;
-    // Rejoins by itself when the control centre (and its hub) restarts.
-    ipc->setReconnecting(true);
-    ipc->moveToThread(thread());
-    connect(ipc, &ZQIPC::sigRecvInfo, this, &CZqSharedKit::slotReciveMessage);
-    const bool ok = ipc->createTcpClient(QString::fromLatin1(kOwnId), kHubAddress, ZQIPC::busPort());
-    if (!ok)
-        qCDebug(lcSharedKit) << "CZqSharedKit: no hub yet, will connect on next use";
-    m_ipc = ipc;
+    // Made and joined on the bus thread: the facade's own rejoins run there
+    // and hand its connection to a new receive thread, which only the thread
+    // that made the connection may do.
+    std::atomic<bool> ok{false};
+    QMetaObject::invokeMethod(m_busContext, [this, &ok]() {
+        // A facade connects only once; a hub that was missing or went away needs a new one.
+        if (ZQIPC *old = m_ipc.exchange(nullptr)) {
+            old->closeClient();
+            old->deleteLater();
+        }
+        auto *ipc = new ZQIPC;
+        // Rejoins by itself when the control centre (and its hub) restarts.
+        ipc->setReconnecting(true);
+        // Direct: the answer is taken on the bus thread, where the facade emits it.
+        connect(ipc, &ZQIPC::sigRecvInfo, this, &CZqSharedKit::slotReciveMessage, Qt::DirectConnection);
+        ok = ipc->createTcpClient(QString::fromLatin1(kOwnId), kHubAddress, ZQIPC::busPort());
+        if (!ok)
+            qCDebug(lcSharedKit) << "CZqSharedKit: no hub yet, will connect on next use";
+        m_ipc = ipc;
+    }, Qt::BlockingQueuedConnection);
     return ok;
 }
 
@@ -104,10 +117,10 @@ int CZqSharedKit::publish(const QString &eventId, const QString &to)
 
     QMutexLocker lock(&m_sendMutex);
     ensureConnected();
-    int result = m_ipc->sentInfo(text);
+    int result = m_ipc.load()->sentInfo(text);
     // The hub may have gone away without the connection noticing yet.
     if (result == 1 && reconnect())
-        result = m_ipc->sentInfo(text);
+        result = m_ipc.load()->sentInfo(text);
     return result;
 }
 
@@ -156,40 +169,26 @@ int CZqSharedKit::checkProgramRun(const QString &name)
 
 int CZqSharedKit::getActiveApp()
 {
-    {
-        QMutexLocker lock(m_mutex);
-        m_topIndex = -1;
-        // A late answer to an earlier question must not answer this one.
-        m_answered = false;
-        ++m_askers;
-    }
-    if (checkProgramRun(QStringLiteral("VelaAnnotation.exe")) == 1) {
-        QMutexLocker lock(m_mutex);
-        --m_askers;
+    if (checkProgramRun(QStringLiteral("VelaAnnotation.exe")) == 1)
         return 2;
-    }
+
+    // Registered before the question goes out, so no answer to it can be
+    // missed; an answer that came before (to an earlier question) is not
+    // taken for this one.
+    Question question;
+    QMutexLocker lock(&m_answerMutex);
+    m_questions.append(&question);
+    lock.unlock();
 
     publish(QStringLiteral("ID_APP_IS_TOP"), QStringLiteral("ANY"));
-    QElapsedTimer timer;
-    timer.start();
-    for (;;) {
-        {
-            QMutexLocker lock(m_mutex);
-            if (m_answered)
-                break;
-        }
-        QCoreApplication::processEvents();
-        QThread::msleep(100);
-        if (timer.elapsed() > 999)
-            break;
-    }
-    // One last look at what arrived during the final sleep.
-    QCoreApplication::processEvents();
 
-    QMutexLocker lock(m_mutex);
-    --m_askers;
-    m_answered = false;
-    return m_topIndex;
+    QElapsedTimer waited;
+    waited.start();
+    lock.relock();
+    for (qint64 left = kAnswerMs; !question.answered && left > 0; left = kAnswerMs - waited.elapsed())
+        m_answerArrived.wait(&m_answerMutex, static_cast<unsigned long>(left));
+    m_questions.removeOne(&question);
+    return question.index;
 }
 
 QString CZqSharedKit::getTopApp()
@@ -217,9 +216,13 @@ void CZqSharedKit::slotReciveMessage(QString message)
     const int index = topApps().indexOf(answer.value(QStringLiteral("from")).toString());
     if (index < 0)
         return;
-    QMutexLocker lock(m_mutex);
-    if (m_askers == 0)
-        return;
-    m_topIndex = index;
-    m_answered = true;
+    // Nobody waiting: a late answer, dropped so it answers no later question.
+    QMutexLocker lock(&m_answerMutex);
+    for (Question *q : qAsConst(m_questions)) {
+        if (!q->answered) {
+            q->index = index;
+            q->answered = true;
+        }
+    }
+    m_answerArrived.wakeAll();
 }
