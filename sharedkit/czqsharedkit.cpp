@@ -3,10 +3,11 @@
 #include "sharedkitlogging.h"
 #include "zqipc.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QStringList>
 #include <QThread>
 #include <QtDebug>
@@ -22,13 +23,6 @@ const QStringList &topApps()
     static const QStringList apps{QStringLiteral("ID_APP_VELATOUCHPRO"), QStringLiteral("ID_APP_ASSISTANT_PLUGIN"),
                                   QStringLiteral("ID_APP_VELAANNOTATION"), QStringLiteral("ID_APP_VELACAMERA")};
     return apps;
-}
-
-// Quotes a text for sh so that it reaches the program as one literal word.
-QString shellQuoted(QString text)
-{
-    text.replace(QLatin1Char('\''), QLatin1String("'\\''"));
-    return QLatin1Char('\'') + text + QLatin1Char('\'');
 }
 
 } // namespace
@@ -127,8 +121,9 @@ int CZqSharedKit::publish(const QString &eventId, const QString &to)
 int CZqSharedKit::checkProgramRun(const QString &name)
 {
     static const QString exe = QStringLiteral(".exe");
-    // The grep process holds "grep " and the name it searches for, so only a
-    // ".exe" name (searched for without its suffix) can tell a real process.
+    // As "ps -ef|grep <name without .exe>" would tell: the grep process holds
+    // "grep " and the name it searches for, so only a ".exe" name can tell a
+    // real process.
     if (!name.endsWith(exe)) {
         qCDebug(lcSharedKit) << "checkProgramRun" << name << "is not a .exe name: 0";
         return 0;
@@ -138,33 +133,27 @@ int CZqSharedKit::checkProgramRun(const QString &name)
     if (copy.isEmpty())
         return 0;
 
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("COLUMNS"));  // ps would cut long command lines
-    process.setProcessEnvironment(env);
-    // Quoted, so a name can never run a command; -F -e: a literal text, even
-    // one that starts with "-" or holds regular-expression characters.
-    process.start(QStringLiteral("sh"),
-                  {QStringLiteral("-c"), QStringLiteral("ps -ef|grep -F -e ") + shellQuoted(copy)},
-                  QIODevice::ReadWrite);
-    if (!process.waitForStarted(30000)) {
-        qCWarning(lcSharedKit) << "checkProgramRun: sh did not start";
-        return 0;
+    // The command lines that ps would list, read where ps reads them: a
+    // check asked for every pen event must not start three programs each time.
+    QString found;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool isPid = false;
+        entry.toInt(&isPid);
+        if (!isPid)
+            continue;
+        QFile file(QStringLiteral("/proc/") + entry + QStringLiteral("/cmdline"));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;  // ended meanwhile, or hidden from us (as from ps)
+        QByteArray line = file.readAll();
+        line.replace('\0', ' ');
+        const QString text = QString::fromLocal8Bit(line).trimmed();
+        if (text.contains(copy))
+            found += text + QLatin1Char('\n');
     }
-    process.closeWriteChannel();
-    QString output;
-    while (process.waitForReadyRead(30000))
-        output += QString::fromLocal8Bit(process.readAllStandardOutput());
-    if (process.state() != QProcess::NotRunning && !process.waitForFinished(30000)) {
-        qCWarning(lcSharedKit) << "checkProgramRun: ps|grep did not finish";
-        process.kill();
-        process.waitForFinished(1000);
-        return 0;
-    }
-    output += QString::fromLocal8Bit(process.readAllStandardOutput());
-    qCDebug(lcSharedKit).noquote() << "checkProgramRun" << name << output;
+    qCDebug(lcSharedKit).noquote() << "checkProgramRun" << name << found;
 
-    return output.contains(name) && !output.contains(QStringLiteral("grep ") + name) ? 1 : 0;
+    return found.contains(name) && !found.contains(QStringLiteral("grep ") + name) ? 1 : 0;
 }
 
 int CZqSharedKit::getActiveApp()

@@ -25,9 +25,9 @@ class CZqSharedKit : public QObject
 public:
     static CZqSharedKit *getInstence();
 
-    // 1 when a process whose command line holds `name` runs, else 0. Only
-    // names ending in ".exe" can be found (the grep line would match any other).
-    // Blocks its caller while ps runs.
+    // 1 when a process whose command line holds `name` runs, else 0, as
+    // "ps -ef|grep" tells it. Only names ending in ".exe" can be found (the
+    // grep line would match any other).
     int checkProgramRun(const QString &name);
     // Index of the suite program in front (0..3), -1 when none answered within
     // a second. The annotation program, whenever it runs, counts as in front.
