@@ -4,13 +4,14 @@
 #include "zqipc.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
 #include <QThread>
 #include <QtDebug>
+
+#include <chrono>
 
 namespace {
 
@@ -46,14 +47,14 @@ CZqSharedKit::CZqSharedKit()
     m_busContext->moveToThread(m_busThread);
     connect(m_busThread, &QThread::finished, m_busContext, &QObject::deleteLater);
     m_busThread->start();
-    QMutexLocker lock(&m_sendMutex);
+    std::lock_guard<std::mutex> lock(m_sendMutex);
     ensureConnected();
 }
 
 CZqSharedKit::~CZqSharedKit()
 {
     {
-        QMutexLocker lock(&m_sendMutex);
+        std::lock_guard<std::mutex> lock(m_sendMutex);
         if (ZQIPC *ipc = m_ipc.exchange(nullptr)) {
             disconnect(ipc, &ZQIPC::sigRecvInfo, this, &CZqSharedKit::slotReciveMessage);
             // Deleted on its own thread as that thread ends.
@@ -109,7 +110,7 @@ int CZqSharedKit::publish(const QString &eventId, const QString &to)
     if (nul >= 0)
         text.truncate(nul);
 
-    QMutexLocker lock(&m_sendMutex);
+    std::lock_guard<std::mutex> lock(m_sendMutex);
     ensureConnected();
     int result = m_ipc.load()->sentInfo(text);
     // The hub may have gone away without the connection noticing yet.
@@ -165,17 +166,14 @@ int CZqSharedKit::getActiveApp()
     // missed; an answer that came before (to an earlier question) is not
     // taken for this one.
     Question question;
-    QMutexLocker lock(&m_answerMutex);
+    std::unique_lock<std::mutex> lock(m_answerMutex);
     m_questions.append(&question);
     lock.unlock();
 
     publish(QStringLiteral("ID_APP_IS_TOP"), QStringLiteral("ANY"));
 
-    QElapsedTimer waited;
-    waited.start();
-    lock.relock();
-    for (qint64 left = kAnswerMs; !question.answered && left > 0; left = kAnswerMs - waited.elapsed())
-        m_answerArrived.wait(&m_answerMutex, static_cast<unsigned long>(left));
+    lock.lock();
+    m_answerArrived.wait_for(lock, std::chrono::milliseconds(kAnswerMs), [&question] { return question.answered; });
     m_questions.removeOne(&question);
     return question.index;
 }
@@ -206,12 +204,12 @@ void CZqSharedKit::slotReciveMessage(QString message)
     if (index < 0)
         return;
     // Nobody waiting: a late answer, dropped so it answers no later question.
-    QMutexLocker lock(&m_answerMutex);
+    std::lock_guard<std::mutex> lock(m_answerMutex);
     for (Question *q : qAsConst(m_questions)) {
         if (!q->answered) {
             q->index = index;
             q->answered = true;
         }
     }
-    m_answerArrived.wakeAll();
+    m_answerArrived.notify_all();
 }

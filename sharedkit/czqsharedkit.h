@@ -1,12 +1,12 @@
 #pragma once
 
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QString>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 class QThread;
 class ZQIPC;
@@ -64,12 +64,14 @@ private:
     bool reconnect();
     int publish(const QString &eventId, const QString &to);
 
-    QMutex m_answerMutex;           // guards m_questions and what they point to
-    QWaitCondition m_answerArrived;
+    // The standard primitives, which ThreadSanitizer sees through, where
+    // threads meet.
+    std::mutex m_answerMutex;       // guards m_questions and what they point to
+    std::condition_variable m_answerArrived;
     QList<Question *> m_questions;  // the getActiveApp() calls waiting now
     QThread *m_busThread = nullptr; // the facade's thread: answers and rejoins
     QObject *m_busContext = nullptr; // runs work on the bus thread
     // Made, rejoined and deleted on the bus thread, used by the senders.
     std::atomic<ZQIPC *> m_ipc{nullptr};
-    QMutex m_sendMutex;             // the facade is not safe for concurrent senders
+    std::mutex m_sendMutex;         // the facade is not safe for concurrent senders
 };

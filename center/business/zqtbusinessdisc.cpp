@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QJsonArray>
-#include <QMutexLocker>
 #include <QRunnable>
 #include <QSet>
 
@@ -225,7 +224,7 @@ void ZQTbusinessDisc::Send(QJsonObject message)
         return;
     quint64 ticket;
     {
-        QMutexLocker lock(&m_orderMutex);
+        std::lock_guard<std::mutex> lock(m_orderMutex);
         ticket = m_nextTicket++;
     }
     // Plain local events need no question: handed on at once (after the
@@ -239,7 +238,7 @@ void ZQTbusinessDisc::Send(QJsonObject message)
 
 void ZQTbusinessDisc::handOn(quint64 ticket, const Outcome& outcome)
 {
-    QMutexLocker lock(&m_orderMutex);
+    std::unique_lock<std::mutex> lock(m_orderMutex);
     m_ready.insert(ticket, outcome);
     // Another thread is handing on: it takes this one too when its turn comes.
     if (m_handingOn)
@@ -255,7 +254,7 @@ void ZQTbusinessDisc::handOn(quint64 ticket, const Outcome& outcome)
         } else if (!next.message.isEmpty()) {
             ZQTbusiness::Send(next.message);
         }
-        lock.relock();
+        lock.lock();
     }
     m_handingOn = false;
 }
