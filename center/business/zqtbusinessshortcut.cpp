@@ -47,9 +47,11 @@ int unsignedAt(const QByteArray& frame, int offset)
 // hand the board bytes nobody meant.
 bool decodeBase64(const QJsonValue& value, QByteArray& bytes)
 {
-    static const QRegularExpression base64(QStringLiteral("^[A-Za-z0-9+/]*={0,2}$"));
+    static const QRegularExpression base64(QStringLiteral("^([A-Za-z0-9+/]*)={0,2}$"));
     const QString text = value.toString();
-    if (!base64.match(text).hasMatch() || text.length() % 4 == 1)
+    const QRegularExpressionMatch match = base64.match(text);
+    // One character left over after the groups of four holds no whole byte.
+    if (!match.hasMatch() || match.capturedLength(1) % 4 == 1)
         return false;
     bytes = QByteArray::fromBase64(text.toLatin1());
     return true;

@@ -72,6 +72,7 @@ void TestBusinessMessages::messagesToBoard_data()
     QTest::newRow("action, no param: no data") << R"({"eventid":"ID_APP_ACTION"})" << frames({"E3 09"}) << QString();
     QTest::newRow("action, not Base64") << R"({"eventid":"ID_APP_ACTION","param":"**"})" << frames({}) << QString();
     QTest::newRow("action, a stray character") << R"({"eventid":"ID_APP_ACTION","param":"AQIDB"})" << frames({}) << QString();
+    QTest::newRow("action, a stray character padded") << R"({"eventid":"ID_APP_ACTION","param":"AQIDB=="})" << frames({}) << QString();
     QTest::newRow("pen, unpadded") << R"({"eventid":"ID_PEN_ATTR_SET","param":"AQUAAACAHg"})"
                                    << frames({"E3 08 01 05 00 00 00 80 1E"}) << QStringLiteral("AQUAAACAHg");
     QTest::newRow("pen, a number") << R"({"eventid":"ID_PEN_ATTR_SET","param":7})" << frames({}) << QString();
