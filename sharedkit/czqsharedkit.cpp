@@ -3,14 +3,15 @@
 #include "sharedkitlogging.h"
 #include "zqipc.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QStringList>
 #include <QThread>
 #include <QtDebug>
+
+#include <chrono>
 
 namespace {
 
@@ -25,13 +26,6 @@ const QStringList &topApps()
     return apps;
 }
 
-// Quotes a text for sh so that it reaches the program as one literal word.
-QString shellQuoted(QString text)
-{
-    text.replace(QLatin1Char('\''), QLatin1String("'\\''"));
-    return QLatin1Char('\'') + text + QLatin1Char('\'');
-}
-
 } // namespace
 
 CZqSharedKit *CZqSharedKit::getInstence()
@@ -43,51 +37,65 @@ CZqSharedKit *CZqSharedKit::getInstence()
 }
 
 CZqSharedKit::CZqSharedKit()
-    : m_mutex(new QMutex)
 {
-    // Answers arrive as queued signals: live on the thread that runs the
-    // application's event loop even when first asked from a work thread.
-    if (QCoreApplication *app = QCoreApplication::instance()) {
-        if (thread() != app->thread())
-            moveToThread(app->thread());
-    }
-    QMutexLocker lock(&m_sendMutex);
+    // The facade lives on a thread of its own: its answers and its rejoins
+    // then never wait for the event loop of a thread that may be the one
+    // waiting for the answer.
+    m_busThread = new QThread;
+    m_busThread->setObjectName(QStringLiteral("sharedkit bus"));
+    m_busContext = new QObject;
+    m_busContext->moveToThread(m_busThread);
+    connect(m_busThread, &QThread::finished, m_busContext, &QObject::deleteLater);
+    m_busThread->start();
+    std::lock_guard<std::mutex> lock(m_sendMutex);
     ensureConnected();
 }
 
 CZqSharedKit::~CZqSharedKit()
 {
-    if (m_ipc) {
-        disconnect(m_ipc, &ZQIPC::sigRecvInfo, this, &CZqSharedKit::slotReciveMessage);
-        delete m_ipc;
+    {
+        std::lock_guard<std::mutex> lock(m_sendMutex);
+        if (ZQIPC *ipc = m_ipc.exchange(nullptr)) {
+            disconnect(ipc, &ZQIPC::sigRecvInfo, this, &CZqSharedKit::slotReciveMessage);
+            // Deleted on its own thread as that thread ends.
+            ipc->deleteLater();
+        }
     }
-    delete m_mutex;
+    m_busThread->quit();
+    m_busThread->wait();
+    delete m_busThread;
 }
 
 bool CZqSharedKit::ensureConnected()
 {
-    if (m_ipc && m_ipc->isConnected())
+    ZQIPC *ipc = m_ipc;
+    if (ipc && ipc->isConnected())
         return true;
     return reconnect();
 }
 
 bool CZqSharedKit::reconnect()
 {
-    // A facade connects only once; a hub that was missing or went away needs a new one.
-    if (m_ipc) {
-        m_ipc->closeClient();
-        m_ipc->deleteLater();
-        m_ipc = nullptr;
-    }
-    auto *ipc = new ZQIPC;
-    // Rejoins by itself when the control centre (and its hub) restarts.
-    ipc->setReconnecting(true);
-    ipc->moveToThread(thread());
-    connect(ipc, &ZQIPC::sigRecvInfo, this, &CZqSharedKit::slotReciveMessage);
-    const bool ok = ipc->createTcpClient(QString::fromLatin1(kOwnId), kHubAddress, ZQIPC::busPort());
-    if (!ok)
-        qCDebug(lcSharedKit) << "CZqSharedKit: no hub yet, will connect on next use";
-    m_ipc = ipc;
+    // Made and joined on the bus thread: the facade's own rejoins run there
+    // and hand its connection to a new receive thread, which only the thread
+    // that made the connection may do.
+    std::atomic<bool> ok{false};
+    QMetaObject::invokeMethod(m_busContext, [this, &ok]() {
+        // A facade connects only once; a hub that was missing or went away needs a new one.
+        if (ZQIPC *old = m_ipc.exchange(nullptr)) {
+            old->closeClient();
+            old->deleteLater();
+        }
+        auto *ipc = new ZQIPC;
+        // Rejoins by itself when the control centre (and its hub) restarts.
+        ipc->setReconnecting(true);
+        // Direct: the answer is taken on the bus thread, where the facade emits it.
+        connect(ipc, &ZQIPC::sigRecvInfo, this, &CZqSharedKit::slotReciveMessage, Qt::DirectConnection);
+        ok = ipc->createTcpClient(QString::fromLatin1(kOwnId), kHubAddress, ZQIPC::busPort());
+        if (!ok)
+            qCDebug(lcSharedKit) << "CZqSharedKit: no hub yet, will connect on next use";
+        m_ipc = ipc;
+    }, Qt::BlockingQueuedConnection);
     return ok;
 }
 
@@ -102,20 +110,21 @@ int CZqSharedKit::publish(const QString &eventId, const QString &to)
     if (nul >= 0)
         text.truncate(nul);
 
-    QMutexLocker lock(&m_sendMutex);
+    std::lock_guard<std::mutex> lock(m_sendMutex);
     ensureConnected();
-    int result = m_ipc->sentInfo(text);
+    int result = m_ipc.load()->sentInfo(text);
     // The hub may have gone away without the connection noticing yet.
     if (result == 1 && reconnect())
-        result = m_ipc->sentInfo(text);
+        result = m_ipc.load()->sentInfo(text);
     return result;
 }
 
 int CZqSharedKit::checkProgramRun(const QString &name)
 {
     static const QString exe = QStringLiteral(".exe");
-    // The grep process holds "grep " and the name it searches for, so only a
-    // ".exe" name (searched for without its suffix) can tell a real process.
+    // As "ps -ef|grep <name without .exe>" would tell: the grep process holds
+    // "grep " and the name it searches for, so only a ".exe" name can tell a
+    // real process.
     if (!name.endsWith(exe)) {
         qCDebug(lcSharedKit) << "checkProgramRun" << name << "is not a .exe name: 0";
         return 0;
@@ -125,71 +134,48 @@ int CZqSharedKit::checkProgramRun(const QString &name)
     if (copy.isEmpty())
         return 0;
 
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("COLUMNS"));  // ps would cut long command lines
-    process.setProcessEnvironment(env);
-    // Quoted, so a name can never run a command; -F -e: a literal text, even
-    // one that starts with "-" or holds regular-expression characters.
-    process.start(QStringLiteral("sh"),
-                  {QStringLiteral("-c"), QStringLiteral("ps -ef|grep -F -e ") + shellQuoted(copy)},
-                  QIODevice::ReadWrite);
-    if (!process.waitForStarted(30000)) {
-        qCWarning(lcSharedKit) << "checkProgramRun: sh did not start";
-        return 0;
+    // The command lines that ps would list, read where ps reads them: a
+    // check asked for every pen event must not start three programs each time.
+    QString found;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool isPid = false;
+        entry.toInt(&isPid);
+        if (!isPid)
+            continue;
+        QFile file(QStringLiteral("/proc/") + entry + QStringLiteral("/cmdline"));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;  // ended meanwhile, or hidden from us (as from ps)
+        QByteArray line = file.readAll();
+        line.replace('\0', ' ');
+        const QString text = QString::fromLocal8Bit(line).trimmed();
+        if (text.contains(copy))
+            found += text + QLatin1Char('\n');
     }
-    process.closeWriteChannel();
-    QString output;
-    while (process.waitForReadyRead(30000))
-        output += QString::fromLocal8Bit(process.readAllStandardOutput());
-    if (process.state() != QProcess::NotRunning && !process.waitForFinished(30000)) {
-        qCWarning(lcSharedKit) << "checkProgramRun: ps|grep did not finish";
-        process.kill();
-        process.waitForFinished(1000);
-        return 0;
-    }
-    output += QString::fromLocal8Bit(process.readAllStandardOutput());
-    qCDebug(lcSharedKit).noquote() << "checkProgramRun" << name << output;
+    qCDebug(lcSharedKit).noquote() << "checkProgramRun" << name << found;
 
-    return output.contains(name) && !output.contains(QStringLiteral("grep ") + name) ? 1 : 0;
+    return found.contains(name) && !found.contains(QStringLiteral("grep ") + name) ? 1 : 0;
 }
 
 int CZqSharedKit::getActiveApp()
 {
-    {
-        QMutexLocker lock(m_mutex);
-        m_topIndex = -1;
-        // A late answer to an earlier question must not answer this one.
-        m_answered = false;
-        ++m_askers;
-    }
-    if (checkProgramRun(QStringLiteral("VelaAnnotation.exe")) == 1) {
-        QMutexLocker lock(m_mutex);
-        --m_askers;
+    if (checkProgramRun(QStringLiteral("VelaAnnotation.exe")) == 1)
         return 2;
-    }
+
+    // Registered before the question goes out, so no answer to it can be
+    // missed; an answer that came before (to an earlier question) is not
+    // taken for this one.
+    Question question;
+    std::unique_lock<std::mutex> lock(m_answerMutex);
+    m_questions.append(&question);
+    lock.unlock();
 
     publish(QStringLiteral("ID_APP_IS_TOP"), QStringLiteral("ANY"));
-    QElapsedTimer timer;
-    timer.start();
-    for (;;) {
-        {
-            QMutexLocker lock(m_mutex);
-            if (m_answered)
-                break;
-        }
-        QCoreApplication::processEvents();
-        QThread::msleep(100);
-        if (timer.elapsed() > 999)
-            break;
-    }
-    // One last look at what arrived during the final sleep.
-    QCoreApplication::processEvents();
 
-    QMutexLocker lock(m_mutex);
-    --m_askers;
-    m_answered = false;
-    return m_topIndex;
+    lock.lock();
+    m_answerArrived.wait_for(lock, std::chrono::milliseconds(kAnswerMs), [&question] { return question.answered; });
+    m_questions.removeOne(&question);
+    return question.index;
 }
 
 QString CZqSharedKit::getTopApp()
@@ -217,9 +203,13 @@ void CZqSharedKit::slotReciveMessage(QString message)
     const int index = topApps().indexOf(answer.value(QStringLiteral("from")).toString());
     if (index < 0)
         return;
-    QMutexLocker lock(m_mutex);
-    if (m_askers == 0)
-        return;
-    m_topIndex = index;
-    m_answered = true;
+    // Nobody waiting: a late answer, dropped so it answers no later question.
+    std::lock_guard<std::mutex> lock(m_answerMutex);
+    for (Question *q : qAsConst(m_questions)) {
+        if (!q->answered) {
+            q->index = index;
+            q->answered = true;
+        }
+    }
+    m_answerArrived.notify_all();
 }

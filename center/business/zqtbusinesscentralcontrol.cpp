@@ -122,11 +122,11 @@ QByteArray ZQTbusinessCentralControl::errorInfoFrame(const QJsonArray& param) co
 {
     QByteArray command = QByteArray::fromHex("F4FF");
     for (const QJsonValue& e : param) {
+        // A value that is not a number is no known error: byte 00, as for an
+        // unknown code, so the other errors still reach the board.
         const QJsonValue value = e.toObject().value(QStringLiteral("value"));
-        if (!value.isDouble()) {
-            qCWarning(lcCentralControl) << "UPDATE_EQUIPMENT_ERROR_INFO: an error code is not a number; not sent";
-            return QByteArray();
-        }
+        if (!value.isDouble())
+            qCWarning(lcCentralControl) << "UPDATE_EQUIPMENT_ERROR_INFO: an error code is not a number; sent as 00";
         command.append(m_errorCodes.value(int(qint8(qint64(value.toDouble()))), char(0)));
     }
     return ZQBoardFrame::build(command);
@@ -137,11 +137,8 @@ QByteArray ZQTbusinessCentralControl::DealMessage(QJsonObject message)
     const QString event = message.value(QStringLiteral("eventid")).toString();
     QByteArray frame = fixedRequest(event);
     if (event == QLatin1String("UPDATE_EQUIPMENT_ERROR_INFO")) {
-        const QJsonValue param = message.value(QStringLiteral("param"));
-        if (param.isArray())
-            frame = errorInfoFrame(param.toArray());
-        else
-            qCWarning(lcCentralControl) << "UPDATE_EQUIPMENT_ERROR_INFO: \"param\" is not an array; not sent";
+        // No list of errors is the "no errors" frame.
+        frame = errorInfoFrame(message.value(QStringLiteral("param")).toArray());
     } else if (frame.isEmpty()) {
         frame = fitCommand(message);
     }

@@ -6,7 +6,10 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QJsonArray>
+#include <QRunnable>
 #include <QSet>
+
+#include <functional>
 
 namespace {
 
@@ -64,6 +67,16 @@ bool isAppExit(const QString& event)
     return event == QLatin1String("ID_APP_EXIT") || event == QLatin1String("ID_EVENT_APP_EXIT");
 }
 
+class Job : public QRunnable
+{
+public:
+    explicit Job(std::function<void()> work) : m_work(std::move(work)) {}
+    void run() override { m_work(); }
+
+private:
+    std::function<void()> m_work;
+};
+
 } // namespace
 
 const char* const ZQTbusinessDisc::kWhiteBoardProcess = "WhiteBoard.exe";
@@ -71,6 +84,15 @@ const char* const ZQTbusinessDisc::kWhiteBoardProcess = "WhiteBoard.exe";
 ZQTbusinessDisc::ZQTbusinessDisc(DvScreen* screen, QObject* parent)
     : ZQTbusiness(screen, parent)
 {
+    // Without an answer each event waits a second: at the link's pace about
+    // ten wait at once.
+    m_askers.setMaxThreadCount(kMaxAsking);
+}
+
+ZQTbusinessDisc::~ZQTbusinessDisc()
+{
+    m_closing = true;
+    m_askers.waitForDone();
 }
 
 void ZQTbusinessDisc::init()
@@ -173,33 +195,75 @@ bool ZQTbusinessDisc::isLocalMsg(QJsonObject message)
     return false;
 }
 
+QString ZQTbusinessDisc::localName(const QJsonObject& message)
+{
+    const QString event = eventOf(message);
+    const QJsonValue value = firstValue(message);
+    if (event == QLatin1String("GET_SYSTEM_OF_DISC_AT") && value.toInt() == 1)
+        return QStringLiteral("ID_HAS_DISC");
+    // An empty name asks for "ID_", which the local operator answers with
+    // its "not installed" hint.
+    if (event == QLatin1String("RUN_VELA_APP"))
+        return QStringLiteral("ID_") + value.toString();
+    return event;
+}
+
+ZQTbusinessDisc::Outcome ZQTbusinessDisc::outcomeOf(const QJsonObject& message)
+{
+    Outcome outcome;
+    if (isLocalMsg(message))
+        outcome.local = localName(message);
+    else
+        outcome.message = addressedToFront(message);
+    return outcome;
+}
+
 void ZQTbusinessDisc::Send(QJsonObject message)
 {
     if (message.isEmpty())
         return;
-    if (!isLocalMsg(message)) {
-        sendMessage(message);
+    quint64 ticket;
+    {
+        std::lock_guard<std::mutex> lock(m_orderMutex);
+        ticket = m_nextTicket++;
+    }
+    // Plain local events need no question: handed on at once (after the
+    // events before them).
+    if (localEvents().contains(eventOf(message))) {
+        handOn(ticket, Outcome{localName(message), QJsonObject()});
         return;
     }
-    QString local = eventOf(message);
-    const QJsonValue value = firstValue(message);
-    if (local == QLatin1String("GET_SYSTEM_OF_DISC_AT") && value.toInt() == 1) {
-        local = QStringLiteral("ID_HAS_DISC");
-    } else if (local == QLatin1String("RUN_VELA_APP")) {
-        if (value.toString().isEmpty()) {
-            qCWarning(lcDisc) << "RUN_VELA_APP names no application; nothing started";
-            return;
-        }
-        local = QStringLiteral("ID_") + value.toString();
-    }
-    emit sigSendLocal(local);
+    m_askers.start(new Job([this, message, ticket]() { handOn(ticket, outcomeOf(message)); }));
 }
 
-void ZQTbusinessDisc::sendMessage(QJsonObject message)
+void ZQTbusinessDisc::handOn(quint64 ticket, const Outcome& outcome)
+{
+    std::unique_lock<std::mutex> lock(m_orderMutex);
+    m_ready.insert(ticket, outcome);
+    // Another thread is handing on: it takes this one too when its turn comes.
+    if (m_handingOn)
+        return;
+    m_handingOn = true;
+    while (!m_ready.isEmpty() && m_ready.firstKey() == m_nextHandOn) {
+        const Outcome next = m_ready.take(m_nextHandOn++);
+        lock.unlock();
+        if (m_closing) {
+            // The centre is stopping; nobody listens any more.
+        } else if (!next.local.isEmpty()) {
+            emit sigSendLocal(next.local);
+        } else if (!next.message.isEmpty()) {
+            ZQTbusiness::Send(next.message);
+        }
+        lock.lock();
+    }
+    m_handingOn = false;
+}
+
+QJsonObject ZQTbusinessDisc::addressedToFront(QJsonObject message)
 {
     const QString top = CZqSharedKit::getInstence()->getTopApp();
     if (top.isEmpty())
-        return;
+        return QJsonObject();
     message.insert(QStringLiteral("from"), QStringLiteral("ID_APP_VELACENTER"));
     message.insert(QStringLiteral("to"), top);
     message.insert(QStringLiteral("scenario"), QStringLiteral("ID_SCENARIO_DISC"));
@@ -224,5 +288,5 @@ void ZQTbusinessDisc::sendMessage(QJsonObject message)
         }
     }
     message.insert(QStringLiteral("property"), property);
-    ZQTbusiness::Send(message);
+    return message;
 }

@@ -41,14 +41,19 @@ int unsignedAt(const QByteArray& frame, int offset)
     return offset < frame.size() ? int(quint8(frame.at(offset))) : 0;
 }
 
-// Only well-formed Base64 reaches the board: a decoder that skips what it
-// does not know would send a frame with bytes nobody meant.
+// The bytes of a Base64 "param", padded or not (many encoders leave the
+// padding out). A value that is not text decodes to no bytes. Text with
+// characters outside Base64 is refused: the decoder would skip them and
+// hand the board bytes nobody meant.
 bool decodeBase64(const QJsonValue& value, QByteArray& bytes)
 {
-    static const QRegularExpression base64(QStringLiteral("^(?:[A-Za-z0-9+/]{4})*(?:[A-Za-z0-9+/]{2}==|[A-Za-z0-9+/]{3}=)?$"));
-    if (!value.isString() || value.toString().isEmpty() || !base64.match(value.toString()).hasMatch())
+    static const QRegularExpression base64(QStringLiteral("^([A-Za-z0-9+/]*)={0,2}$"));
+    const QString text = value.toString();
+    const QRegularExpressionMatch match = base64.match(text);
+    // One character left over after the groups of four holds no whole byte.
+    if (!match.hasMatch() || match.capturedLength(1) % 4 == 1)
         return false;
-    bytes = QByteArray::fromBase64(value.toString().toLatin1());
+    bytes = QByteArray::fromBase64(text.toLatin1());
     return true;
 }
 
@@ -249,10 +254,7 @@ QByteArray ZQTbusinessShortCut::DealMessage(QJsonObject message)
     const QString event = message.value(QStringLiteral("eventid")).toString();
     const QJsonValue param = message.value(QStringLiteral("param"));
     if (event == QLatin1String("ID_APP_STATE")) {
-        if (!param.isObject()) {
-            qCWarning(lcShortcut) << "ID_APP_STATE: \"param\" is not an object; nothing sent";
-            return QByteArray();
-        }
+        // Whatever is missing reads as 0.
         const QJsonObject state = param.toObject();
         QByteArray data;
         data.append(char(state.value(QStringLiteral("appid")).toInt() & 0xFF));
@@ -270,9 +272,11 @@ QByteArray ZQTbusinessShortCut::DealMessage(QJsonObject message)
         return QByteArray();
     }
     if (event == QLatin1String("ID_PEN_ATTR_SET")) {
+        // No pen attributes at all would leave the board and every
+        // application without any: kept as they were.
         QByteArray pen;
-        if (!decodeBase64(param, pen)) {
-            qCWarning(lcShortcut) << "ID_PEN_ATTR_SET: \"param\" is not Base64 text; pen attributes kept";
+        if (!param.isString() || !decodeBase64(param, pen) || pen.isEmpty()) {
+            qCWarning(lcShortcut) << "ID_PEN_ATTR_SET: \"param\" holds no pen attributes in Base64; pen attributes kept";
             return QByteArray();
         }
         {
@@ -309,10 +313,8 @@ QByteArray ZQTbusinessShortCut::DealMessage(QJsonObject message)
         return QByteArray();
     }
     if (event == QLatin1String("ID_GET_SCREEN_INFO")) {
-        if (!param.isString()) {
-            qCWarning(lcShortcut) << "ID_GET_SCREEN_INFO: \"param\" is not a text; no reply";
-            return QByteArray();
-        }
+        // A "param" that is not text asks for one unknown key: the reply
+        // still goes out, with an empty value.
         const QStringList keys = param.toString().split(QStringLiteral("<>"));
         qCDebug(lcShortcut) << "info key" << keys;
         QString values;

@@ -2,7 +2,6 @@
 
 #include "resolutioncontrol.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -52,15 +51,21 @@ void MessageDialog::fitResolution()
             .arg(15 * s));
 }
 
-void MessageDialog::showDialog(QString text, double x, double y)
+void MessageDialog::fitText(const QString &text)
 {
     m_label->setText(text);
     fitResolution();
     // Shrink to the new text; a longer earlier text must not widen this one.
     adjustSize();
+}
+
+void MessageDialog::showDialog(QString text, double x, double y)
+{
+    fitText(text);
     move(int(x), int(y));
+    // Painted as soon as the caller returns to the event loop; spinning the
+    // loop here would run other queued work inside the caller.
     show();
-    QCoreApplication::processEvents();
     // Each call hides one second after itself; a later call does not extend
     // an earlier one, so a burst of toasts ends one second after its first.
     QTimer::singleShot(1000, this, &MessageDialog::hideDialog);

@@ -17,6 +17,9 @@ public:
 
     void hideDialog();
     void fitResolution();
+    // Sets the text and sizes the toast for it, without showing it: its
+    // position may depend on that size.
+    void fitText(const QString &text);
 
 public slots:
     void showDialog(QString text, double x, double y);

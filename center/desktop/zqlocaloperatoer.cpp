@@ -17,13 +17,14 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QThread>
 
 namespace {
 
 const char kRegistryGroup[] = "UOSAppInfo";
 const char kNotInstalled[] = "应用未安装";
 const char kNotInThisMode[] = "该模式下此功能不可用";
-const char kCalculatorLibPrefix[] = "/usr/lib/x86_64-linux-gnu:";
+const char kCalculatorLibDir[] = "/usr/lib/x86_64-linux-gnu";
 
 QString &appsRootRef()
 {
@@ -42,11 +43,25 @@ QByteArray frameFromHex(const char *hex)
     return QByteArray::fromHex(hex);
 }
 
+// A search path with `dir` in front. An unset or empty path gets no empty
+// element after it: an empty element means the current directory.
+QString withDirInFront(const QString &dir, const QString &path)
+{
+    return path.isEmpty() ? dir : dir + QLatin1Char(':') + path;
+}
+
 
 } // namespace
 
 ZQLocalOperatoer::ZQLocalOperatoer(QObject *parent) : QObject(parent)
 {
+    m_checkThread = new QThread;
+    m_checkThread->setObjectName(QStringLiteral("local operator checks"));
+    m_checker = new QObject;
+    m_checker->moveToThread(m_checkThread);
+    connect(m_checkThread, &QThread::finished, m_checker, &QObject::deleteLater);
+    m_checkThread->start();
+
     m_watchManager = new ZQWatchManager(nullptr);
     m_toolBox = toolBox::getInstance();
     if (m_toolBox) {
@@ -77,6 +92,10 @@ ZQLocalOperatoer::ZQLocalOperatoer(QObject *parent) : QObject(parent)
 
 ZQLocalOperatoer::~ZQLocalOperatoer()
 {
+    // A check still running ends first; what it would have done is dropped.
+    m_checkThread->quit();
+    m_checkThread->wait();
+    delete m_checkThread;
     delete m_watchManager;
 }
 
@@ -178,18 +197,54 @@ bool ZQLocalOperatoer::programRuns(const QString &name)
     return CZqSharedKit::getInstence()->checkProgramRun(name) > 0;
 }
 
+void ZQLocalOperatoer::checkThenAct(const QString &kind, const std::function<Action()> &check)
+{
+    if (!kind.isEmpty()) {
+        if (m_busy.contains(kind)) {
+            qCDebug(lcLocalOperator) << kind << "is on its way already; request dropped";
+            return;
+        }
+        m_busy.insert(kind);
+    }
+    QMetaObject::invokeMethod(m_checker, [this, kind, check]() {
+        const Action act = check();
+        QMetaObject::invokeMethod(this, [this, kind, act]() {
+            if (act)
+                act();
+            m_busy.remove(kind);
+        }, Qt::QueuedConnection);
+    }, Qt::QueuedConnection);
+}
+
+void ZQLocalOperatoer::startEntry(const QString &name)
+{
+    const QString appPath = m_appPaths.value(name);
+    bool isUos = false;
+    const QString dir = getIntallPath(appPath, isUos);
+    runApp(dir + appPath, name);
+}
+
+void ZQLocalOperatoer::startNamed(const QString &name)
+{
+    bool isUos = false;
+    runApp(getIntallPath(QStringLiteral("Tavolix\\") + name, isUos), name);
+}
+
 void ZQLocalOperatoer::runAppByEventID(const QString &eventId)
 {
     const QString name = m_eventNames.value(eventId);
     const bool guarded = m_guardedEvents.contains(eventId);
     qCDebug(lcLocalOperator) << "rbd-----" << name << eventId;
     // Only guarded entries need the (slow) process check.
-    if (guarded && programRuns(name + QStringLiteral(".exe")))
+    if (!guarded) {
+        startEntry(name);
         return;
-    const QString appPath = m_appPaths.value(name);
-    bool isUos = false;
-    const QString dir = getIntallPath(appPath, isUos);
-    runApp(dir + appPath, name);
+    }
+    checkThenAct(QStringLiteral("start ") + eventId, [this, name]() -> Action {
+        if (programRuns(name + QStringLiteral(".exe")))
+            return nullptr;
+        return [this, name]() { startEntry(name); };
+    });
 }
 
 void ZQLocalOperatoer::runApp(const QString &path, const QString &name)
@@ -226,60 +281,77 @@ void ZQLocalOperatoer::exitPPT()
 
 void ZQLocalOperatoer::runWhiteboard()
 {
-    CZqSharedKit *kit = CZqSharedKit::getInstence();
-    if (programRuns(QStringLiteral("VelaTouchPro.exe"))) {
-        const QString top = kit->getTopApp();
+    checkThenAct(QStringLiteral("whiteboard"), [this]() -> Action {
+        if (!programRuns(QStringLiteral("VelaTouchPro.exe")))
+            return [this]() { startNamed(QStringLiteral("VelaTouchPro")); };
+        const QString top = CZqSharedKit::getInstence()->getTopApp();
         if (top == QLatin1String("ID_APP_VELATOUCHPRO"))
-            return;
-        if (top == QLatin1String("ID_APP_VELAANNOTATION"))
-            kit->closeWindow(QStringLiteral("ID_APP_VELAANNOTATION"));
-        kit->ShowActiovApp(QStringLiteral("ID_APP_VELATOUCHPRO"));
-        return;
-    }
-    bool isUos = false;
-    runApp(getIntallPath(QStringLiteral("Tavolix\\VelaTouchPro"), isUos),
-           QStringLiteral("VelaTouchPro"));
+            return nullptr;
+        return [top]() {
+            CZqSharedKit *kit = CZqSharedKit::getInstence();
+            if (top == QLatin1String("ID_APP_VELAANNOTATION"))
+                kit->closeWindow(QStringLiteral("ID_APP_VELAANNOTATION"));
+            kit->ShowActiovApp(QStringLiteral("ID_APP_VELATOUCHPRO"));
+        };
+    });
 }
 
 void ZQLocalOperatoer::runVisualizer()
 {
-    CZqSharedKit *kit = CZqSharedKit::getInstence();
-    if (kit->getTopApp() == QLatin1String("ID_APP_VELACAMERA"))
-        return;
-    const bool cameraRuns = programRuns(QStringLiteral("VelaCamera.exe"));
-    if (programRuns(QStringLiteral("VelaAnnotation.exe")))
-        kit->closeWindow(QStringLiteral("ID_APP_VELAANNOTATION"));
-    exitPPT();
-    if (cameraRuns) {
-        kit->ShowActiovApp(QStringLiteral("ID_APP_VELACAMERA"));
-        return;
-    }
-    bool isUos = false;
-    runApp(getIntallPath(QStringLiteral("Tavolix\\VelaCamera"), isUos), QStringLiteral("VelaCamera"));
+    checkThenAct(QStringLiteral("visualizer"), [this]() -> Action {
+        if (CZqSharedKit::getInstence()->getTopApp() == QLatin1String("ID_APP_VELACAMERA"))
+            return nullptr;
+        const bool cameraRuns = programRuns(QStringLiteral("VelaCamera.exe"));
+        const bool annotationRuns = programRuns(QStringLiteral("VelaAnnotation.exe"));
+        return [this, cameraRuns, annotationRuns]() {
+            CZqSharedKit *kit = CZqSharedKit::getInstence();
+            if (annotationRuns)
+                kit->closeWindow(QStringLiteral("ID_APP_VELAANNOTATION"));
+            exitPPT();
+            if (cameraRuns)
+                kit->ShowActiovApp(QStringLiteral("ID_APP_VELACAMERA"));
+            else
+                startNamed(QStringLiteral("VelaCamera"));
+        };
+    });
 }
 
 void ZQLocalOperatoer::runBridge()
 {
-    if (programRuns(QStringLiteral("VelaBridge.exe"))) {
-        CZqSharedKit::getInstence()->ShowActiovApp(QStringLiteral("ID_APP_VELABRIDGE"));
-        return;
-    }
-    bool isUos = false;
-    runApp(getIntallPath(QStringLiteral("Tavolix\\VelaBridge"), isUos), QStringLiteral("VelaBridge"));
+    checkThenAct(QStringLiteral("bridge"), [this]() -> Action {
+        if (programRuns(QStringLiteral("VelaBridge.exe")))
+            return []() { CZqSharedKit::getInstence()->ShowActiovApp(QStringLiteral("ID_APP_VELABRIDGE")); };
+        return [this]() { startNamed(QStringLiteral("VelaBridge")); };
+    });
 }
 
 void ZQLocalOperatoer::runScreenAnnotation()
 {
     qCDebug(lcLocalOperator) << "ZQLocalOperatoer::runScreenAnnotation";
-    if (programRuns(QStringLiteral("Annotation")))
-        return;
-    bool isUos = false;
-    QString path = getIntallPath(QStringLiteral("Tavolix\\VelaTouchPro"), isUos);
-    QString candidate = path;
-    candidate.replace(QStringLiteral("VelaTouchPro.sh"), QStringLiteral("VelaAnnotation.sh"));
-    if (QFileInfo::exists(candidate))
-        path = candidate;
-    runApp(path, QStringLiteral("VelaAnnotation"));
+    // The annotation program runs as "VelaAnnotation.exe", the name the
+    // process check can find (as for the question which program is in front).
+    checkThenAct(QStringLiteral("annotation"), [this]() -> Action {
+        if (programRuns(QStringLiteral("VelaAnnotation.exe")))
+            return nullptr;
+        return [this]() {
+            bool isUos = false;
+            QString path = getIntallPath(QStringLiteral("Tavolix\\VelaTouchPro"), isUos);
+            QString candidate = path;
+            candidate.replace(QStringLiteral("VelaTouchPro.sh"), QStringLiteral("VelaAnnotation.sh"));
+            if (QFileInfo::exists(candidate))
+                path = candidate;
+            runApp(path, QStringLiteral("VelaAnnotation"));
+        };
+    });
+}
+
+void ZQLocalOperatoer::runSmartScreen()
+{
+    checkThenAct(QStringLiteral("smart screen"), [this]() -> Action {
+        if (programRuns(QStringLiteral("VelaSmartScreenPro.exe")))
+            return nullptr;
+        return [this]() { startNamed(QStringLiteral("VelaSmartScreenPro")); };
+    });
 }
 
 void ZQLocalOperatoer::runCalculator()
@@ -287,13 +359,13 @@ void ZQLocalOperatoer::runCalculator()
     // The calculator needs the system library folder first in both paths. The
     // child gets its own environment: changing ours would race with the
     // other threads and could leave the centre's paths altered.
-    const QString prefix = QLatin1String(kCalculatorLibPrefix);
+    const QString dir = QLatin1String(kCalculatorLibDir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     const QString path = env.value(QStringLiteral("PATH"));
-    if (!path.startsWith(prefix)) {
-        env.insert(QStringLiteral("PATH"), prefix + path);
+    if (!path.startsWith(dir + QLatin1Char(':'))) {
+        env.insert(QStringLiteral("PATH"), withDirInFront(dir, path));
         env.insert(QStringLiteral("LD_LIBRARY_PATH"),
-                   prefix + env.value(QStringLiteral("LD_LIBRARY_PATH")));
+                   withDirInFront(dir, env.value(QStringLiteral("LD_LIBRARY_PATH"))));
     }
     QProcess process;
     process.setProgram(QStringLiteral("kylin-calculator"));
@@ -302,14 +374,26 @@ void ZQLocalOperatoer::runCalculator()
         qCDebug(lcLocalOperator) << "start failed kylin-calculator";
 }
 
+bool ZQLocalOperatoer::overlayShown() const
+{
+    MessageDialog *dialog = MessageDialog::getMessage();
+    return (m_toolBox && !m_toolBox->isHidden()) || (dialog && !dialog->isHidden());
+}
+
 void ZQLocalOperatoer::closeTopWindowIfIdle()
 {
-    const bool toolBoxShown = m_toolBox && !m_toolBox->isHidden();
-    MessageDialog *dialog = MessageDialog::getMessage();
-    const bool dialogShown = dialog && !dialog->isHidden();
-    if (toolBoxShown || dialogShown || programRuns(QStringLiteral("screenCapture.exe")))
+    // Alt+F4 would close the toolbox, the hint or the screenshot tool
+    // instead of the window the user works in.
+    if (overlayShown())
         return;
-    CWinCheckApp::instance()->closeWindow();
+    checkThenAct(QString(), [this]() -> Action {
+        if (programRuns(QStringLiteral("screenCapture.exe")))
+            return nullptr;
+        return [this]() {
+            if (!overlayShown())
+                CWinCheckApp::instance()->closeWindow();
+        };
+    });
 }
 
 void ZQLocalOperatoer::slotLocalOperation(QString id)
@@ -371,11 +455,7 @@ void ZQLocalOperatoer::slotLocalOperation(QString id)
     } else if (is({"ID_GET_OPS_VELA_APP"})) {
         emit sigSendCommand(getVelaPyeInstallInfo2020());
     } else if (is({"ID_APP_VELASMARTSCREEN"})) {
-        if (!programRuns(QStringLiteral("VelaSmartScreenPro.exe"))) {
-            bool isUos = false;
-            runApp(getIntallPath(QStringLiteral("Tavolix\\VelaSmartScreenPro"), isUos),
-                   QStringLiteral("VelaSmartScreenPro"));
-        }
+        runSmartScreen();
     } else if (is({"ID_SPORT_LITE"})) {
         runAppByEventID(QStringLiteral("ID_SPORT_LIGHT"));
     } else {
@@ -389,6 +469,9 @@ void ZQLocalOperatoer::slotShowDialog(int position, double x, double y)
     if (!dialog)
         return;
     const QString text = QString::fromUtf8(kNotInThisMode);
+    // Placed by the size it has with this text (the first toast would
+    // otherwise be placed by the size of an empty window).
+    dialog->fitText(text);
     switch (position) {
     case 0: dialog->showDialog(text, x + 6, y); break;
     case 1: dialog->showDialog(text, x - dialog->width() - 6, y); break;

@@ -5,15 +5,23 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
+class QThread;
 class toolBox;
 class ZQWatchManager;
 
 // Carries out what a message asks of the PC itself: starting or raising the
 // suite's applications from the "apps.ini" registry, desktop keys, the
 // calculator, the toolbox and hint dialog, and a few fixed board frames.
+//
+// Its slots never wait: process checks and the question which application
+// is in front run on a thread of its own, one at a time, and what they
+// decide is carried out back on the operator's thread.
 class ZQLocalOperatoer : public QObject
 {
     Q_OBJECT
@@ -60,10 +68,22 @@ public slots:
     void slotCap(bool);
 
 private:
+    using Action = std::function<void()>;
+    // Runs `check` on the check thread, then the action it returns (if any)
+    // on the operator's thread. Checks run one after the other, in the order
+    // asked. A request of a non-empty `kind` that arrives while another of
+    // that kind waits or runs is dropped: it would start the same program
+    // a second time.
+    void checkThenAct(const QString &kind, const std::function<Action()> &check);
+    // Starts the registry entry of that application name, by its start path.
+    void startNamed(const QString &name);
+    void startEntry(const QString &name);
+    bool overlayShown() const;
     void runWhiteboard();
     void runVisualizer();
     void runBridge();
     void runScreenAnnotation();
+    void runSmartScreen();
     void runCalculator();
     void exitPPT();
     void closeTopWindowIfIdle();
@@ -79,6 +99,9 @@ private:
     QMap<QString, char> m_appNumbers;    // enName -> appID (low 8 bits)
     QStringList m_guardedEvents;
     QStringList m_appNames;
+    QThread *m_checkThread = nullptr;
+    QObject *m_checker = nullptr;  // lives on the check thread
+    QSet<QString> m_busy;          // kinds of the checks waiting or running
 };
 
 #endif // ZQLOCALOPERATOER_H

@@ -4,6 +4,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMutex>
+#include <QThread>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
@@ -11,7 +13,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -20,7 +24,8 @@ const int kBusPort = 23334;
 const char kKitId[] = "ID_APP_GETTOPAPP_DLL";
 
 // A program of the suite on the bus: it listens to what the kit publishes and,
-// when told to, answers "ID_APP_IS_TOP" after a delay.
+// when told to, answers "ID_APP_IS_TOP" after a delay. It lives on the suite's
+// thread (see Suite), as it would in a process of its own.
 class FakeApp : public QObject
 {
 public:
@@ -35,19 +40,39 @@ public:
         m_ipc.registerMsgAccept(QString::fromLatin1(kKitId));
         return true;
     }
-    void answerAfter(int ms) { m_answerDelay = ms; }
-    void stayQuiet() { m_answerDelay = -1; }
-
-    QStringList received;
+    // Answers every question, or (-1) none; `onlyQuestion` > 0 answers only
+    // that question (1 = the first one it hears from now on).
+    void answerAfter(int ms, int onlyQuestion = 0)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_answerDelay = ms;
+        m_onlyQuestion = onlyQuestion;
+        m_questions = 0;
+    }
+    void stayQuiet() { answerAfter(-1); }
+    QStringList received() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_received;
+    }
+    void clearReceived()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_received.clear();
+    }
 
 private:
     void onMessage(const QString &text)
     {
         if (text == QLatin1String("succeful"))
             return;
-        received << text;
+        QMutexLocker lock(&m_mutex);
+        m_received << text;
         const QJsonObject o = QJsonDocument::fromJson(text.toUtf8()).object();
         if (o.value(QStringLiteral("eventid")).toString() != QLatin1String("ID_APP_IS_TOP") || m_answerDelay < 0)
+            return;
+        ++m_questions;
+        if (m_onlyQuestion > 0 && m_questions != m_onlyQuestion)
             return;
         QTimer::singleShot(m_answerDelay, this, [this] {
             const QJsonObject answer{{QStringLiteral("eventid"), QStringLiteral("ID_APP_IS_TOP")},
@@ -59,7 +84,85 @@ private:
 
     QString m_id;
     ZQIPC m_ipc;
+    mutable QMutex m_mutex;   // the fields below; the test's thread reads and sets them
+    QStringList m_received;
     int m_answerDelay = -1;
+    int m_onlyQuestion = 0;
+    int m_questions = 0;
+};
+
+// The suite's programs and the hub run on a thread of their own: a question
+// blocks the thread that asks, and the answers must not depend on it.
+class Suite
+{
+public:
+    Suite()
+    {
+        m_thread.start();
+        m_context.moveToThread(&m_thread);
+    }
+    ~Suite()
+    {
+        clear();
+        stopHub();
+        m_thread.quit();
+        m_thread.wait();
+    }
+    // Runs f on the suite's thread and waits for it.
+    void run(const std::function<void()> &f)
+    {
+        QMetaObject::invokeMethod(&m_context, f, Qt::BlockingQueuedConnection);
+    }
+    bool startHub()
+    {
+        bool ok = false;
+        run([&] {
+            m_hub.reset(new ZQIPC);
+            ok = m_hub->createTcpServer(kBusPort);
+        });
+        return ok;
+    }
+    void stopHub()
+    {
+        run([&] { m_hub.reset(); });
+    }
+    bool hubRunning() const { return bool(m_hub); }
+    FakeApp *app(const QString &id)
+    {
+        for (auto &a : m_apps)
+            if (a->objectName() == id)
+                return a.get();
+        bool joined = false;
+        run([&] {
+            auto a = std::make_unique<FakeApp>(id);
+            a->setObjectName(id);
+            joined = a->join();
+            if (joined)
+                m_apps.push_back(std::move(a));
+        });
+        if (!joined)
+            return nullptr;
+        // Let the hub take the hello and the subscription before anything is published.
+        QTest::qWait(200);
+        return m_apps.back().get();
+    }
+    void clear()
+    {
+        run([&] { m_apps.clear(); });
+    }
+    void silenceAll()
+    {
+        for (auto &a : m_apps) {
+            a->stayQuiet();
+            a->clearReceived();
+        }
+    }
+
+private:
+    QThread m_thread;
+    QObject m_context;
+    std::unique_ptr<ZQIPC> m_hub;
+    std::vector<std::unique_ptr<FakeApp>> m_apps;
 };
 
 QString kitMessage(const QString &eventId, const QString &to)
@@ -83,20 +186,18 @@ private slots:
     void answerOverBus_data();
     void answerOverBus();
     void lateAnswerDoesNotAnswerNextQuestion();
+    void concurrentAskers_data();
+    void concurrentAskers();
     void showAndClose_data();
     void showAndClose();
     void reconnectsAfterHubRestart();
     void annotationRunningCountsAsTop();
 
 private:
-    bool startHub();
     QProcess *startScript(const QString &fileName);
-    FakeApp *app(const QString &id);
-    void silenceAll();
 
     QTemporaryDir m_dir;
-    std::unique_ptr<ZQIPC> m_hub;
-    std::vector<std::unique_ptr<FakeApp>> m_apps;
+    Suite m_suite;
     std::vector<std::unique_ptr<QProcess>> m_processes;
     CZqSharedKit *m_kit = nullptr;
     bool m_annotationElsewhere = false;
@@ -181,35 +282,6 @@ void TestCZqSharedKit::checkProgramRun()
     QVERIFY2(!QFile::exists(marker), "the name ran a command");
 }
 
-bool TestCZqSharedKit::startHub()
-{
-    m_hub = std::make_unique<ZQIPC>();
-    return m_hub->createTcpServer(kBusPort);
-}
-
-FakeApp *TestCZqSharedKit::app(const QString &id)
-{
-    for (auto &a : m_apps)
-        if (a->objectName() == id)
-            return a.get();
-    auto a = std::make_unique<FakeApp>(id);
-    a->setObjectName(id);
-    if (!a->join())
-        return nullptr;
-    m_apps.push_back(std::move(a));
-    // Let the hub take the hello and the subscription before anything is published.
-    QTest::qWait(200);
-    return m_apps.back().get();
-}
-
-void TestCZqSharedKit::silenceAll()
-{
-    for (auto &a : m_apps) {
-        a->stayQuiet();
-        a->received.clear();
-    }
-}
-
 void TestCZqSharedKit::noHubYet()
 {
     if (m_annotationElsewhere)
@@ -245,15 +317,15 @@ void TestCZqSharedKit::answerOverBus()
     QFETCH(QString, expected);
     if (m_annotationElsewhere)
         QSKIP("a VelaAnnotation.exe runs on this machine");
-    if (!m_hub)
-        QVERIFY(startHub());
+    if (!m_suite.hubRunning())
+        QVERIFY(m_suite.startHub());
     // Every suite program listens; only the one in front answers.
     for (const char *id : {"ID_APP_VELATOUCHPRO", "ID_APP_ASSISTANT_PLUGIN", "ID_APP_VELAANNOTATION",
                               "ID_APP_VELACAMERA", "ID_APP_SOMETHINGELSE"})
-        QVERIFY(app(QString::fromLatin1(id)));
-    silenceAll();
+        QVERIFY(m_suite.app(QString::fromLatin1(id)));
+    m_suite.silenceAll();
     if (!answering.isEmpty())
-        app(answering)->answerAfter(delay);
+        m_suite.app(answering)->answerAfter(delay);
 
     QElapsedTimer t;
     t.start();
@@ -263,7 +335,7 @@ void TestCZqSharedKit::answerOverBus()
     else
         QVERIFY2(t.elapsed() < 1500, "did not stop at the answer");
     // The question itself, as every listener received it.
-    QCOMPARE(app(QStringLiteral("ID_APP_VELACAMERA"))->received,
+    QCOMPARE(m_suite.app(QStringLiteral("ID_APP_VELACAMERA"))->received(),
              QStringList{kitMessage(QStringLiteral("ID_APP_IS_TOP"), QStringLiteral("ANY"))});
 }
 
@@ -271,14 +343,68 @@ void TestCZqSharedKit::lateAnswerDoesNotAnswerNextQuestion()
 {
     if (m_annotationElsewhere)
         QSKIP("a VelaAnnotation.exe runs on this machine");
-    QVERIFY(m_hub);
-    silenceAll();
-    app(QStringLiteral("ID_APP_VELACAMERA"))->answerAfter(1300);
+    QVERIFY(m_suite.hubRunning());
+    m_suite.silenceAll();
+    m_suite.app(QStringLiteral("ID_APP_VELACAMERA"))->answerAfter(1300);
     QCOMPARE(m_kit->getTopApp(), QString());
     QTest::qWait(700);   // the camera's answer arrives while nobody asks
-    silenceAll();
-    app(QStringLiteral("ID_APP_VELATOUCHPRO"))->answerAfter(200);
+    m_suite.silenceAll();
+    m_suite.app(QStringLiteral("ID_APP_VELATOUCHPRO"))->answerAfter(200);
     QCOMPARE(m_kit->getTopApp(), QStringLiteral("ID_APP_VELATOUCHPRO"));
+}
+
+void TestCZqSharedKit::concurrentAskers_data()
+{
+    QTest::addColumn<QList<int>>("startMs");     // when each asker asks, on a thread of its own
+    QTest::addColumn<QString>("answering");
+    QTest::addColumn<int>("onlyQuestion");       // 0: every question is answered
+    QTest::addColumn<int>("delay");
+    QTest::addColumn<QStringList>("expected");   // what each asker gets
+
+    const QString touch = QStringLiteral("ID_APP_VELATOUCHPRO");
+    const QString camera = QStringLiteral("ID_APP_VELACAMERA");
+    QTest::newRow("three at once, each answered") << QList<int>{0, 0, 0} << touch << 0 << 0
+                                                  << QStringList{touch, touch, touch};
+    QTest::newRow("three at once, one answer for all") << QList<int>{0, 0, 0} << camera << 1 << 300
+                                                       << QStringList{camera, camera, camera};
+    // The second question must not cut the first one's wait short or reset
+    // it; the answer to it serves both. The third asks after that answer
+    // came, and nobody answers it.
+    QTest::newRow("staggered") << QList<int>{0, 400, 700} << camera << 2 << 100
+                               << QStringList{camera, camera, QString()};
+}
+
+void TestCZqSharedKit::concurrentAskers()
+{
+    QFETCH(QList<int>, startMs);
+    QFETCH(QString, answering);
+    QFETCH(int, onlyQuestion);
+    QFETCH(int, delay);
+    QFETCH(QStringList, expected);
+    if (m_annotationElsewhere)
+        QSKIP("a VelaAnnotation.exe runs on this machine");
+    if (!m_suite.hubRunning())
+        QVERIFY(m_suite.startHub());
+    FakeApp *app = m_suite.app(answering);
+    QVERIFY(app);
+    m_suite.silenceAll();
+    app->answerAfter(delay, onlyQuestion);
+
+    // The test's thread only waits: nothing the answers need runs on it.
+    std::vector<QString> got(size_t(startMs.size()));
+    std::vector<std::thread> askers;
+    for (int i = 0; i < startMs.size(); ++i) {
+        askers.emplace_back([this, &got, &startMs, i] {
+            QThread::msleep(ulong(startMs.at(i)));
+            got[size_t(i)] = m_kit->getTopApp();
+        });
+    }
+    for (std::thread &t : askers)
+        t.join();
+    QStringList answers;
+    for (const QString &a : got)
+        answers << a;
+    QCOMPARE(answers, expected);
 }
 
 void TestCZqSharedKit::showAndClose_data()
@@ -299,46 +425,46 @@ void TestCZqSharedKit::showAndClose()
     QFETCH(bool, show);
     QFETCH(QString, target);
     QFETCH(QString, expected);
-    QVERIFY(m_hub);
-    FakeApp *listener = app(QStringLiteral("ID_APP_VELACAMERA"));
+    QVERIFY(m_suite.hubRunning());
+    FakeApp *listener = m_suite.app(QStringLiteral("ID_APP_VELACAMERA"));
     QVERIFY(listener);
-    silenceAll();
+    m_suite.silenceAll();
     if (show)
         m_kit->ShowActiovApp(target);
     else
         m_kit->closeWindow(target);
-    QTRY_COMPARE(listener->received, QStringList{expected});
+    QTRY_COMPARE(listener->received(), QStringList{expected});
 }
 
 void TestCZqSharedKit::reconnectsAfterHubRestart()
 {
-    QVERIFY(m_hub);
-    m_apps.clear();
-    m_hub.reset();
-    QVERIFY(startHub());
+    QVERIFY(m_suite.hubRunning());
+    m_suite.clear();
+    m_suite.stopHub();
+    QVERIFY(m_suite.startHub());
     // (The bus library keeps subscriptions of the process across hubs, so the
     // listener here is one that never subscribed before.)
-    FakeApp *listener = app(QStringLiteral("ID_APP_VELABRIDGE"));
+    FakeApp *listener = m_suite.app(QStringLiteral("ID_APP_VELABRIDGE"));
     QVERIFY(listener);
     // The kit's old connection died with the hub; the next use connects again.
     m_kit->ShowActiovApp(QStringLiteral("ID_APP_VELABRIDGE"));
-    QTRY_COMPARE(listener->received,
+    QTRY_COMPARE(listener->received(),
                  QStringList{kitMessage(QStringLiteral("ID_SHOW_ACTIVE"), QStringLiteral("ID_APP_VELABRIDGE"))});
 }
 
 void TestCZqSharedKit::annotationRunningCountsAsTop()
 {
-    QVERIFY(m_hub);
-    FakeApp *listener = app(QStringLiteral("ID_APP_VELABRIDGE"));
+    QVERIFY(m_suite.hubRunning());
+    FakeApp *listener = m_suite.app(QStringLiteral("ID_APP_VELABRIDGE"));
     QVERIFY(listener);
-    silenceAll();
+    m_suite.silenceAll();
     QVERIFY(startScript(QStringLiteral("VelaAnnotation.exe")));
     QElapsedTimer t;
     t.start();
     QCOMPARE(m_kit->getTopApp(), QStringLiteral("ID_APP_VELAANNOTATION"));
     QVERIFY2(t.elapsed() < 900, "waited for an answer it does not need");
     QTest::qWait(200);
-    QVERIFY2(listener->received.isEmpty(), "asked the bus although the annotation program runs");
+    QVERIFY2(listener->received().isEmpty(), "asked the bus although the annotation program runs");
 }
 
 QTEST_GUILESS_MAIN(TestCZqSharedKit)

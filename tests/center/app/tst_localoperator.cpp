@@ -1,3 +1,4 @@
+#include "czqsharedkit.h"
 #include "messagedialog.h"
 #include "resolutioncontrol.h"
 #include "toolbox.h"
@@ -5,6 +6,8 @@
 #include "zqlocaloperatoer.h"
 
 #include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProcess>
@@ -64,6 +67,10 @@ private slots:
     void intallPath_data();
     void intallPath();
     void annotationBesideWhiteboard();
+    void runningProgramNotStartedAgain_data();
+    void runningProgramNotStartedAgain();
+    void noNestedOperation();
+    void visualizerBurstStartsCameraOnce();
     void calculatorEnvironment_data();
     void calculatorEnvironment();
     void keyboardStartsOnboardOnce();
@@ -81,6 +88,7 @@ private:
     int markerCount(const QString &marker) const;
     QString dialogText() const;
     QProcess *startFakeProcess(const QString &name);
+    void stopFakeProcess(QProcess *p);
 
     QTemporaryDir m_dir;
     QString m_root;
@@ -148,6 +156,12 @@ QProcess *TestLocalOperator::startFakeProcess(const QString &name)
     p->waitForStarted(5000);
     m_fakes << p;
     return p;
+}
+
+void TestLocalOperator::stopFakeProcess(QProcess *p)
+{
+    p->kill();
+    p->waitForFinished(5000);
 }
 
 void TestLocalOperator::initTestCase()
@@ -373,7 +387,9 @@ void TestLocalOperator::missingStartFileShowsHint()
     QFETCH(QString, id);
     QVERIFY(dialogText().isEmpty());
     m_op->slotLocalOperation(id);
-    QCOMPARE(dialogText(), QStringLiteral("应用未安装"));
+    // Shown once the process checks (and the question which application is
+    // in front) are done, off the operator's thread.
+    QTRY_COMPARE(dialogText(), QStringLiteral("应用未安装"));
     const QPoint center = resolutionControl::getScreenCenter();
     QCOMPARE(MessageDialog::getMessage()->pos(), center);
 }
@@ -399,6 +415,8 @@ void TestLocalOperator::intallPath()
 
 void TestLocalOperator::annotationBesideWhiteboard()
 {
+    if (CZqSharedKit::getInstence()->checkProgramRun(QStringLiteral("VelaAnnotation.exe")) == 1)
+        QSKIP("a VelaAnnotation.exe runs on this machine");
     // Without VelaAnnotation.sh the whiteboard's start file is used...
     int before = markerCount(QStringLiteral("touch.log"));
     m_op->slotLocalOperation(QStringLiteral("VELAANNOTATION"));
@@ -412,32 +430,116 @@ void TestLocalOperator::annotationBesideWhiteboard()
     QFile::remove(m_root + QStringLiteral("touch/VelaAnnotation.sh"));
 }
 
+void TestLocalOperator::runningProgramNotStartedAgain_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("process");
+    QTest::addColumn<QString>("marker");
+    QTest::newRow("annotation") << "VELAANNOTATION" << "VelaAnnotation.exe" << "touch.log";
+    QTest::newRow("annotation for a transparent slide") << "ID_SLIDE_NEW_TRANSPARENT" << "VelaAnnotation.exe" << "touch.log";
+    QTest::newRow("whiteboard") << "ID_ITEM_WHITEBOARD" << "VelaTouchPro.exe" << "touch.log";
+    QTest::newRow("bridge") << "ID_VELABRIDGE" << "VelaBridge.exe" << "bridge.log";
+}
+
+void TestLocalOperator::runningProgramNotStartedAgain()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, process);
+    QFETCH(QString, marker);
+    QProcess *fake = startFakeProcess(process);
+    QVERIFY(fake->state() == QProcess::Running);
+    const int before = markerCount(marker);
+    m_op->slotLocalOperation(id);
+    // The check and what follows it (at most a second's question) are over
+    // by then.
+    QTest::qWait(2500);
+    stopFakeProcess(fake);
+    QCOMPARE(markerCount(marker), before);
+    QVERIFY(dialogText().isEmpty());
+}
+
+void TestLocalOperator::noNestedOperation()
+{
+    // Queued requests, as the business modules' requests arrive: each must
+    // run to its end before the next one starts, whatever it waits for.
+    int depth = 0;
+    int deepest = 0;
+    int done = 0;
+    const QStringList ids = {"ID_ITEM_VISUALIZER", "ID_NOT_IN_REGISTRY", "DISC_HEART", "ID_VELABRIDGE",
+                             "ID_ITEM_WHITEBOARD", "ID_SPORT_LITE", "ID_APP_VELASMARTSCREEN", "DISC_HEART"};
+    for (const QString &id : ids) {
+        QMetaObject::invokeMethod(m_op, [&, id]() {
+            deepest = qMax(deepest, ++depth);
+            m_op->slotLocalOperation(id);
+            --depth;
+            ++done;
+        }, Qt::QueuedConnection);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(done, ids.size(), 20000);
+    QCOMPARE(deepest, 1);
+    // What the checks decide comes back later; let it finish here.
+    QTest::qWait(2500);
+}
+
+void TestLocalOperator::visualizerBurstStartsCameraOnce()
+{
+    writeStandIn(m_root + QStringLiteral("camera/VelaCamera.sh"), QStringLiteral("camera.log"));
+    const QString saved = ZQLocalOperatoer::registryFile();
+    ZQLocalOperatoer::setRegistryFile(writeRegistry(QStringLiteral("camera.ini"), {
+        QStringLiteral("a_camera=1|ID_CAMERA|4|VelaCamera|camera/VelaCamera.sh|ID_NULL|Camera")}));
+    {
+        ZQLocalOperatoer op;
+        QSignalSpy messages(&op, &ZQLocalOperatoer::sigSendMessage);
+        // Five presses in a row, as the business modules' requests arrive.
+        for (int i = 0; i < 5; ++i)
+            QMetaObject::invokeMethod(&op, "slotLocalOperation", Qt::QueuedConnection,
+                                      Q_ARG(QString, QStringLiteral("ID_ITEM_VISUALIZER")));
+        QTRY_COMPARE_WITH_TIMEOUT(markerCount(QStringLiteral("camera.log")), 1, 10000);
+        QTest::qWait(2500);
+        QCOMPARE(markerCount(QStringLiteral("camera.log")), 1);
+        // The presentation was asked to close once, before the camera started.
+        QCOMPARE(messages.count(), 1);
+        QCOMPARE(QJsonDocument::fromJson(messages.at(0).at(0).toString().toUtf8()).object().value("eventid").toString(),
+                 QStringLiteral("ID_APP_EXIT"));
+    }
+    ZQLocalOperatoer::setRegistryFile(saved);
+}
+
 void TestLocalOperator::calculatorEnvironment_data()
 {
     QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("ld");       // null: unset
     QTest::addColumn<QByteArray>("childPath");
     QTest::addColumn<QByteArray>("childLd");
     const QByteArray prefix = "/usr/lib/x86_64-linux-gnu:";
     const QByteArray own = qgetenv("PATH");
-    QTest::newRow("without prefix") << own << prefix + own << prefix + "/opt/lib";
-    QTest::newRow("with prefix") << prefix + own << prefix + own << QByteArray("/opt/lib");
+    QTest::newRow("without prefix") << own << QByteArray("/opt/lib") << prefix + own << prefix + "/opt/lib";
+    QTest::newRow("with prefix") << prefix + own << QByteArray("/opt/lib") << prefix + own << QByteArray("/opt/lib");
+    // No empty element (the current directory) after the prefix.
+    QTest::newRow("library path unset") << own << QByteArray() << prefix + own << QByteArray("/usr/lib/x86_64-linux-gnu");
+    QTest::newRow("library path empty") << own << QByteArray("") << prefix + own << QByteArray("/usr/lib/x86_64-linux-gnu");
 }
 
 void TestLocalOperator::calculatorEnvironment()
 {
     QFETCH(QByteArray, path);
+    QFETCH(QByteArray, ld);
     QFETCH(QByteArray, childPath);
     QFETCH(QByteArray, childLd);
     const QByteArray savedPath = qgetenv("PATH");
     const QByteArray savedLd = qgetenv("LD_LIBRARY_PATH");
     qputenv("PATH", path);
-    qputenv("LD_LIBRARY_PATH", "/opt/lib");
+    if (ld.isNull())
+        qunsetenv("LD_LIBRARY_PATH");
+    else
+        qputenv("LD_LIBRARY_PATH", ld);
     QFile::remove(m_dir.filePath(QStringLiteral("calc.log")));
 
     m_op->slotLocalOperation(QStringLiteral("ID_CALCULATOR"));
     // The centre's own environment is left as it was.
     QCOMPARE(qgetenv("PATH"), path);
-    QCOMPARE(qgetenv("LD_LIBRARY_PATH"), QByteArray("/opt/lib"));
+    QCOMPARE(qgetenv("LD_LIBRARY_PATH"), ld);
+    QCOMPARE(qEnvironmentVariableIsSet("LD_LIBRARY_PATH"), !ld.isNull());
     QTRY_COMPARE_WITH_TIMEOUT(markerCount(QStringLiteral("calc.log")), 1, 10000);
     QFile log(m_dir.filePath(QStringLiteral("calc.log")));
     QVERIFY(log.open(QIODevice::ReadOnly));

@@ -566,13 +566,13 @@ void TestVelaCenter::messagesDown_data()
     QTest::addColumn<QList<QByteArray>>("commands"); // empty: nothing reaches the board
     const auto c = [](const char *h) { return QList<QByteArray>{QByteArray::fromHex(h)}; };
     QTest::newRow("app state") << R"({"eventid":"ID_APP_STATE","param":{"appid":258,"appstate":1}})" << c("E3030201");
-    QTest::newRow("app state, param not an object") << R"({"eventid":"ID_APP_STATE","param":"x"})" << QList<QByteArray>{};
+    QTest::newRow("app state, param not an object") << R"({"eventid":"ID_APP_STATE","param":"x"})" << c("E3030000");
     QTest::newRow("app action") << R"({"eventid":"ID_APP_ACTION","param":"AQID"})" << c("E309010203");
     QTest::newRow("app action, not Base64") << R"({"eventid":"ID_APP_ACTION","param":"**"})" << QList<QByteArray>{};
-    QTest::newRow("app action, a number") << R"({"eventid":"ID_APP_ACTION","param":5})" << QList<QByteArray>{};
+    QTest::newRow("app action, a number") << R"({"eventid":"ID_APP_ACTION","param":5})" << c("E309");
     QTest::newRow("pen set") << R"({"eventid":"ID_PEN_ATTR_SET","param":"AQUAAACAHg=="})" << c("E3080105000000801E");
     QTest::newRow("error info") << R"({"eventid":"UPDATE_EQUIPMENT_ERROR_INFO","param":[{"value":87},{"value":5}]})" << c("F4FF0200");
-    QTest::newRow("error info, text code") << R"({"eventid":"UPDATE_EQUIPMENT_ERROR_INFO","param":[{"value":"87"}]})" << QList<QByteArray>{};
+    QTest::newRow("error info, text code") << R"({"eventid":"UPDATE_EQUIPMENT_ERROR_INFO","param":[{"value":"87"}]})" << c("F4FF00");
     QTest::newRow("product info") << R"({"eventid":"GET_PRODUCT_INFO"})" << c("F101FFFF");
     QTest::newRow("pen width") << R"({"eventid":"ID_ZQ_PEN_PROPERTY_CHANGE","property":{"Width":5}})" << c("C10206");
     QTest::newRow("pen colour and width") << R"({"eventid":"ID_ZQ_PEN_PROPERTY_CHANGE","property":{"Color":"#FF0000","Width":10}})"

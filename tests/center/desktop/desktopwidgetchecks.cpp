@@ -6,6 +6,7 @@
 #include "resolutioncontrol.h"
 #include "toolbox.h"
 #include "velacentertestdialog.h"
+#include "zqlocaloperatoer.h"
 
 #include <QApplication>
 #include <QDesktopWidget>
@@ -67,6 +68,8 @@ private slots:
     void iconsCompiledIn();
     void messageDialogSize();
     void messageDialogBurstHidesAfterFirst();
+    void firstToastBesidePoint_data();
+    void firstToastBesidePoint();
     void toolboxLayout();
     void toolboxButtons_data();
     void toolboxButtons();
@@ -163,6 +166,33 @@ void DesktopWidgetChecks::messageDialogBurstHidesAfterFirst()
     // The second call's own timer fires later and must not show or break anything.
     QTest::qWait(800);
     QVERIFY(dialog.isHidden());
+}
+
+void DesktopWidgetChecks::firstToastBesidePoint_data()
+{
+    QTest::addColumn<int>("position");
+    QTest::newRow("right of the point") << 0;
+    QTest::newRow("left of the point") << 1;
+    QTest::newRow("above the point") << 2;
+}
+
+void DesktopWidgetChecks::firstToastBesidePoint()
+{
+    QFETCH(int, position);
+    // As in a centre that has shown no toast yet: the toast is placed by the
+    // size it has with its text, not by the size of an empty window.
+    MessageDialog dialog;
+    ZQLocalOperatoer op;
+    const int x = m_expect.width / 2;
+    const int y = 300;
+    op.slotShowDialog(position, x, y);
+    QVERIFY(dialog.isVisible());
+    const int width = dialog.sizeHint().width();
+    QVERIFY2(width > 100 && width < m_expect.width / 2, qPrintable(QString::number(width)));
+    const QPoint expected = position == 0 ? QPoint(x + 6, y)
+                          : position == 1 ? QPoint(x - width - 6, y)
+                                          : QPoint(x, y - m_expect.dialogHeight);
+    QTRY_COMPARE(dialog.pos(), expected);
 }
 
 void DesktopWidgetChecks::toolboxLayout()
