@@ -77,7 +77,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control centre of the Vela classroom disp
 set(CPACK_PACKAGE_DESCRIPTION "velacenter bridges the display mainboard on its serial port and the suite's
 applications on the local message bus, and starts with the desktop session.
 The package also carries the bus library for the suite's applications, the
-serial test tool serialtest, and the developer tools zqbus and boardsim.")
+serial test tool serialtest, the fleet bridge velabridge (idle unless
+configured), and the developer tools zqbus and boardsim.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${VELA_APP_DIR})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)

@@ -1,4 +1,4 @@
-// Fleet bridge benchmark: N panels, each a bus hub of its own with a
+// Fleet bridge benchmark: N panels, each a bus hub of its own (zqbus hub) with a
 // publisher standing in for velacenter and a velabridge process with its own
 // identity, against one local mosquitto (TLS and password file unless
 // --plain). Prints the event rate the fleet subscriber sees at the broker,
@@ -33,7 +33,8 @@ namespace {
 
 struct Panel
 {
-    std::unique_ptr<ZQIPC> hub;
+    // One bus hub per process: each panel's is a `zqbus hub` of its own.
+    std::unique_ptr<QProcess> hub;
     std::unique_ptr<ZQIPC> centre; // publishes as ID_APP_VELACENTER
     std::unique_ptr<QProcess> bridge;
 };
@@ -105,6 +106,7 @@ QByteArray eventText(int value, qint64 t0)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     int n = 50, events = 20, rounds = 200;
     bool plain = false;
     const QStringList args = app.arguments();
@@ -170,14 +172,24 @@ int main(int argc, char *argv[])
     startTimer.start();
     for (int i = 0; i < n; ++i) {
         Panel &p = panels[size_t(i)];
-        p.hub.reset(new ZQIPC);
-        if (!p.hub->createTcpServer(0)) {
+        const int port = BrokerRig::freePort();
+        p.hub.reset(new QProcess);
+        p.hub->setStandardOutputFile(QProcess::nullDevice());
+        p.hub->start(QStringLiteral(VELA_BIN_DIR "/zqbus"), {QStringLiteral("hub"), QStringLiteral("--port"),
+                                                             QString::number(port)});
+        // Connecting before the hub listens could meet the connecting socket
+        // itself (a port of the ephemeral range): wait for its word.
+        QByteArray said;
+        const bool listening = waitUntil([&]() {
+            said += p.hub->readAllStandardError();
+            return said.contains("hub listening on") || p.hub->state() == QProcess::NotRunning;
+        }, 10000) && said.contains("hub listening on");
+        p.hub->setStandardErrorFile(QProcess::nullDevice());
+        p.centre.reset(new ZQIPC);
+        if (!listening || !p.centre->createTcpClient(QStringLiteral("ID_APP_VELACENTER"), "127.0.0.1", port)) {
             std::fprintf(stderr, "hub %d did not start\n", i);
             return 1;
         }
-        const int port = p.hub->serverPort();
-        p.centre.reset(new ZQIPC);
-        p.centre->createTcpClient(QStringLiteral("ID_APP_VELACENTER"), "127.0.0.1", port);
         const QString ini = dir.filePath(QStringLiteral("panel-%1.ini").arg(i));
         QFile f(ini);
         f.open(QIODevice::WriteOnly);
@@ -229,7 +241,10 @@ int main(int argc, char *argv[])
         Panel &p = panels[size_t(r % n)];
         p.centre->sentInfo(QString::fromUtf8(eventText(r, MqttProbe::steadyNs())));
         if (!waitUntil([&]() { return rx.events.load() > before; }, 10000)) {
-            std::fprintf(stderr, "event %d did not arrive\n", r);
+            QFile log(dir.filePath(QStringLiteral("panel-%1.log").arg(r % n)));
+            log.open(QIODevice::ReadOnly);
+            std::fprintf(stderr, "event %d (panel %d) did not arrive; its bridge said:\n%s\n", r, r % n,
+                         log.readAll().constData());
             return 1;
         }
         QMutexLocker lock(&rx.mutex);
@@ -262,6 +277,12 @@ int main(int argc, char *argv[])
     for (Panel &p : panels)
         if (!p.bridge->waitForFinished(10000))
             p.bridge->kill();
+    for (Panel &p : panels) {
+        p.centre.reset();
+        p.hub->terminate();
+        if (!p.hub->waitForFinished(15000))
+            p.hub->kill();
+    }
     broker.stop();
     return all ? 0 : 1;
 }
