@@ -132,6 +132,12 @@ bool FleetConfig::load(const QString &iniPath, FleetConfig *config, QString *err
         *error = QStringLiteral("CaFile, CertFile and KeyFile need an mqtts:// broker");
         return false;
     }
+    for (const QString &f : {c.caFile, c.certFile}) {
+        if (!f.isEmpty() && !QFileInfo(f).isReadable()) {
+            *error = QStringLiteral("%1 cannot be read").arg(f);
+            return false;
+        }
+    }
     QString why;
     if (!c.keyFile.isEmpty() && !isPrivateFile(c.keyFile, &why)) {
         *error = QStringLiteral("KeyFile refused: ") + why;

@@ -221,9 +221,11 @@ bool FleetMqtt::subscribe(const QString &pattern)
 
 void FleetMqtt::finish()
 {
+    // Asked again: the DISCONNECT did not get out in time; close at once.
+    const bool again = m_finishing;
     m_finishing = true;
     m_retry->stop();
-    if (m_client && m_connected) {
+    if (m_client && m_connected && !again) {
         mosquitto_disconnect(m_client);
         updateWriteInterest();
     } else {

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <unistd.h>
 #include <memory>
 #include <numeric>
 #include <vector>
@@ -80,6 +81,18 @@ QPair<qint64, qint64> memoryKb(qint64 pid)
         }
     }
     return {rss, priv};
+}
+
+// CPU time (user + system) a process has used, in milliseconds.
+qint64 cpuMs(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = f.readAll();
+    // Fields after the command name in parentheses; utime and stime are 14 and 15.
+    const QList<QByteArray> w = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return w.size() > 12 ? (w[11].toLongLong() + w[12].toLongLong()) * 1000 / sysconf(_SC_CLK_TCK) : 0;
 }
 
 void printPercentiles(const char *what, std::vector<qint64> v)
@@ -258,6 +271,7 @@ int main(int argc, char *argv[])
         rx.latencyNs.clear();
         rx.events = 0;
     }
+    const qint64 brokerCpu0 = cpuMs(broker.pid());
     const qint64 t0 = MqttProbe::steadyNs();
     for (int k = 0; k < events; ++k)
         for (Panel &p : panels)
@@ -268,6 +282,9 @@ int main(int argc, char *argv[])
     const double seconds = (rx.lastNs - t0) / 1e9;
     std::printf("%-34s %d of %d events in %.2f s: %.0f events/s\n", "broker-side event rate", rx.events.load(), total,
                 seconds, rx.events.load() / seconds);
+    const qint64 brokerCpu = cpuMs(broker.pid()) - brokerCpu0;
+    std::printf("%-34s %lld ms CPU for %d events: %.1f us per event in and out\n", "broker CPU", brokerCpu,
+                rx.events.load(), brokerCpu * 1000.0 / qMax(1, rx.events.load()));
     printPercentiles("bus publish -> fleet, under load", rx.latencyNs);
     lock.unlock();
     std::printf("%-34s RSS %lld KiB with %d bridges connected\n", "broker", memoryKb(broker.pid()).first, n);

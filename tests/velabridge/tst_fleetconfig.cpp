@@ -59,6 +59,7 @@ void TestFleetConfig::load_data()
                                            << "not a readable file" << "";
     QTest::newRow("key others can read") << "Broker=mqtts://b\nPanel=r\nCertFile=cert\nKeyFile=pw-open\n"
                                          << "KeyFile refused" << "";
+    QTest::newRow("CA file missing") << "Broker=mqtts://b\nPanel=r\nCaFile=no-ca.crt\n" << "cannot be read" << "";
     QTest::newRow("certificate without key") << "Broker=mqtts://b\nPanel=r\nCertFile=cert\n" << "go together" << "";
     QTest::newRow("panel name with a slash") << "Broker=mqtts://b\nPanel=a/b\n" << "plain name" << "";
 }
@@ -71,6 +72,7 @@ void TestFleetConfig::load()
 
     write(QStringLiteral("pw-private"), "panel7\nsecret\n", QFile::ReadOwner | QFile::WriteOwner);
     write(QStringLiteral("pw-open"), "panel7\nsecret\n", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    write(QStringLiteral("cert"), "certificate", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
     const QString machineId = write(QStringLiteral("machine-id"), "0123abcd\n", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
     const QString ini = write(QStringLiteral("version.ini"), "[Log]\nNeedLog=0\n[Fleet]\n" + fleet.toUtf8(),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
