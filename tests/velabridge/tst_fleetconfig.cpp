@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,6 +19,8 @@ private slots:
     void load();
     void decide_data();
     void decide();
+    void program_data();
+    void program();
 
 private:
     QTemporaryDir m_dir;
@@ -179,6 +182,45 @@ void TestFleetConfig::decide()
     if (p.contains(QStringLiteral("param")))
         expected.insert(QStringLiteral("param"), p.value(QStringLiteral("param")));
     QCOMPARE(d.message, expected);
+}
+
+void TestFleetConfig::program_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("fleet"); // the settings file, when given with --config
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("output"); // empty: nothing at all
+
+    QTest::newRow("version") << QStringList{"--version"} << QByteArray() << 0
+                             << QStringLiteral("velabridge " VELA_VERSION);
+    QTest::newRow("help") << QStringList{"--help"} << QByteArray() << 0 << "Usage:";
+    // Started at every log-in: without a broker it ends at once, silently.
+    QTest::newRow("not configured") << QStringList() << QByteArray("[Log]\nNeedLog=0\n") << 0 << "";
+    QTest::newRow("unsafe settings") << QStringList() << QByteArray("[Fleet]\nBroker=mqtt://192.0.2.7\nPanel=p\n") << 1
+                                     << "not started: plain mqtt:// to 192.0.2.7";
+}
+
+void TestFleetConfig::program()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, fleet);
+    QFETCH(int, status);
+    QFETCH(QString, output);
+
+    if (!fleet.isNull())
+        args << QStringLiteral("--config")
+             << write(QStringLiteral("program.ini"), fleet, QFile::ReadOwner | QFile::WriteOwner);
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral(VELA_BIN_DIR "/velabridge"), args);
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), status);
+    const QString out = QString::fromUtf8(p.readAll());
+    if (output.isEmpty())
+        QVERIFY2(out.isEmpty(), qPrintable(out));
+    else
+        QVERIFY2(out.contains(output), qPrintable(out));
 }
 
 QTEST_GUILESS_MAIN(TestFleetConfig)
