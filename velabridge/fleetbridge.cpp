@@ -77,10 +77,13 @@ FleetBridge::FleetBridge(const FleetConfig &config, QObject *parent)
     s.willTopic = topic(QStringLiteral("status"));
     s.willPayload = "offline";
     m_mqtt = new FleetMqtt(s, this);
-    connect(m_mqtt, &FleetMqtt::sigConnected, this, &FleetBridge::onConnected);
-    connect(m_mqtt, &FleetMqtt::sigDisconnected, this, &FleetBridge::onDisconnected);
-    connect(m_mqtt, &FleetMqtt::sigPublished, this, &FleetBridge::onPublished);
-    connect(m_mqtt, &FleetMqtt::sigMessage, this, &FleetBridge::onCommand);
+    // Queued, all four: most are emitted inside the library's callbacks,
+    // which must not be re-entered, and their order (an acknowledgement
+    // before the loss of its connection) must hold.
+    connect(m_mqtt, &FleetMqtt::sigConnected, this, &FleetBridge::onConnected, Qt::QueuedConnection);
+    connect(m_mqtt, &FleetMqtt::sigDisconnected, this, &FleetBridge::onDisconnected, Qt::QueuedConnection);
+    connect(m_mqtt, &FleetMqtt::sigPublished, this, &FleetBridge::onPublished, Qt::QueuedConnection);
+    connect(m_mqtt, &FleetMqtt::sigMessage, this, &FleetBridge::onCommand, Qt::QueuedConnection);
 
     m_bus = new ZQIPC(this);
     m_bus->setReconnecting(true);

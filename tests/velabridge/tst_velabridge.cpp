@@ -144,17 +144,21 @@ void TestVelaBridge::initTestCase()
 
 void TestVelaBridge::cleanupTestCase()
 {
+    bool stopped = true, offline = true;
     if (m_bridge.state() != QProcess::NotRunning) {
         // An orderly stop says "offline" itself.
         const int from = m_fleet ? m_fleet->count() : 0;
         m_bridge.terminate();
-        QVERIFY(m_bridge.waitForFinished(10000));
-        QCOMPARE(m_bridge.exitCode(), 0);
+        stopped = m_bridge.waitForFinished(10000) && m_bridge.exitCode() == 0;
         if (m_fleet && m_broker.isRunning())
-            QVERIFY(waitStatus(QStringLiteral("offline"), from, 5000));
+            offline = waitStatus(QStringLiteral("offline"), from, 5000);
     }
     delete m_fleet;
+    m_fleet = nullptr;
     delete m_app;
+    m_app = nullptr;
+    QVERIFY2(stopped, qPrintable(bridgeOutput().right(4000)));
+    QVERIFY(offline);
 }
 
 void TestVelaBridge::eventsFlowOut()
