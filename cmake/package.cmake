@@ -46,6 +46,10 @@ if(TARGET VelaStrokeAccelerate)
   install(TARGETS VelaStrokeAccelerate RUNTIME DESTINATION bin)
   list(APPEND VELA_AUTOSTART VelaStrokeAccelerate)
 endif()
+# The fleet bridge starts too; it exits at once unless [Fleet] names a broker.
+if(TARGET velabridge)
+  list(APPEND VELA_AUTOSTART velabridge)
+endif()
 foreach(app ${VELA_AUTOSTART})
   configure_file(${VELA_PKG}/${app}.desktop.in ${VELA_PKG_OUT}/${app}.desktop @ONLY)
   install(FILES ${VELA_PKG_OUT}/${app}.desktop DESTINATION ${VELA_SYSCONF_DIR}/xdg/autostart)
@@ -73,8 +77,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control centre of the Vela classroom disp
 set(CPACK_PACKAGE_DESCRIPTION "velacenter bridges the display mainboard on its serial port and the suite's
 applications on the local message bus, and starts with the desktop session.
 The package also carries the bus library for the suite's applications, the
-serial test tool serialtest, and the developer tools zqbus, boardsim and
-velatables.")
+serial test tool serialtest, the fleet bridge velabridge (idle unless
+configured), and the developer tools zqbus, boardsim and velatables.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${VELA_APP_DIR})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)

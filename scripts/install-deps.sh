@@ -15,6 +15,9 @@ PACKAGES=(
   # The package (scripts/package.sh) and its test: CPack finds the ELF files
   # with file and their dependencies with dpkg-shlibdeps; lintian checks it.
   dpkg-dev file lintian
+  # velabridge links the MQTT client library; its tests start a real broker
+  # and make a throw-away CA with openssl.
+  libmosquitto-dev mosquitto openssl
 )
 if [ $# -gt 0 ]; then PACKAGES=("$@"); fi
 
@@ -36,3 +39,8 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The broker is a test dependency, not a service of this machine: its
+# package starts one on port 1883, which is switched off again.
+if [[ " ${missing[*]} " == *" mosquitto "* ]] && command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
+  $SUDO systemctl disable --now mosquitto >/dev/null 2>&1 || true
+fi

@@ -108,7 +108,7 @@ void TestPackage::contents_data()
     const QString program = QStringLiteral("-rwxr-xr-x");
     const QString data = QStringLiteral("-rw-r--r--");
     const QString link = QStringLiteral("l");
-    for (const char *p : {"velacenter", "serialtest", "zqbus", "boardsim", "velatables", "VelaStrokeAccelerate"})
+    for (const char *p : {"velacenter", "serialtest", "zqbus", "boardsim", "velatables", "VelaStrokeAccelerate", "velabridge"})
         QTest::newRow(p) << bin + QLatin1String(p) << program << QString();
     for (const char *t : {"DiscCommand.xml", "control.xml", "SmSc.xml", "resHandler.so"})
         QTest::newRow(t) << bin + QLatin1String(t) << data << QString();
@@ -137,7 +137,7 @@ void TestPackage::contents_data()
     for (const char *c : {"VelaConfig.cmake", "VelaConfigVersion.cmake", "VelaTargets.cmake"})
         QTest::newRow(c) << kAppDir + QStringLiteral("/lib/cmake/Vela/") + QLatin1String(c) << data << QString();
 
-    for (const char *a : {"velacenter.desktop", "VelaStrokeAccelerate.desktop"})
+    for (const char *a : {"velacenter.desktop", "VelaStrokeAccelerate.desktop", "velabridge.desktop"})
         QTest::newRow(a) << QStringLiteral("etc/xdg/autostart/") + QLatin1String(a) << data << QString();
     QTest::newRow("udev rule") << "lib/udev/rules.d/70-vela-mainboard.rules" << data << QString();
     QTest::newRow("copyright") << "usr/share/doc/vela/copyright" << data << QString();
@@ -188,7 +188,8 @@ void TestPackage::control()
     QByteArray depends;
     QCOMPARE(run(QStringLiteral("dpkg-deb"), {QStringLiteral("--field"), m_deb, QStringLiteral("Depends")}, &depends), 0);
     // Computed from the binaries: versioned, and only what they link.
-    for (const char *needed : {"libc6 (>= ", "libqt5core5a (>= ", "libqt5serialport5 (>= ", "libqt5widgets5 (>= "})
+    for (const char *needed : {"libc6 (>= ", "libqt5core5a (>= ", "libqt5serialport5 (>= ", "libqt5widgets5 (>= ",
+                               "libmosquitto1 (>= "})
         QVERIFY2(depends.contains(needed), depends.constData());
     QVERIFY2(!depends.contains("libqt5test5"), depends.constData());
 
@@ -207,7 +208,7 @@ void TestPackage::control()
 
     // The autostart entries start programs of the package.
     const QStringList entries = QDir(m_root.filePath(QStringLiteral("etc/xdg/autostart"))).entryList(QDir::Files);
-    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries.size(), 3);
     for (const QString &name : entries) {
         QSettings entry(m_root.filePath(QStringLiteral("etc/xdg/autostart/") + name), QSettings::IniFormat);
         const QString exec = entry.value(QStringLiteral("Desktop Entry/Exec")).toString();

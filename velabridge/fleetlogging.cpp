@@ -1,0 +1,3 @@
+#include "fleetlogging.h"
+
+Q_LOGGING_CATEGORY(lcFleet, "vela.fleet", QtInfoMsg)
