@@ -79,7 +79,7 @@ private:
 
 } // namespace
 
-const char* const ZQTbusinessDisc::kWhiteBoardProcess = "WhiteBoard.exe";
+const char* const ZQTbusinessDisc::kWhiteBoardProcess = "VelaTouchPro.exe";
 
 ZQTbusinessDisc::ZQTbusinessDisc(DvScreen* screen, QObject* parent)
     : ZQTbusiness(screen, parent)

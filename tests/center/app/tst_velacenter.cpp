@@ -684,7 +684,7 @@ void TestVelaCenter::applicationInFront()
     FrontApp front(QStringLiteral("ID_APP_VELATOUCHPRO"));
     // A process the centre takes for the running whiteboard.
     QProcess whiteboard;
-    const QString exe = m_rig->folder() + QStringLiteral("/WhiteBoard.exe");
+    const QString exe = m_rig->folder() + QStringLiteral("/VelaTouchPro.exe");
     QFile::copy(QStringLiteral("/bin/sleep"), exe);
     whiteboard.start(exe, {QStringLiteral("30")});
     QVERIFY(whiteboard.waitForStarted(5000));
