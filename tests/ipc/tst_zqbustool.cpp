@@ -26,6 +26,7 @@ private slots:
     void exitCodes();
     void deliveries_data();
     void deliveries();
+    void listenStartedAgainGetsOneCopy();
     void listenEndsWhenHubGoes();
     void hubRunsAndStopsOnSignal();
 
@@ -182,6 +183,31 @@ void TstZQBusTool::deliveries()
     QVERIFY(listener.waitForFinished(10000));
     QCOMPARE(listener.exitCode(), 0);
     QCOMPARE(QString::fromUtf8(listener.readAllStandardOutput()), printed);
+}
+
+void TstZQBusTool::listenStartedAgainGetsOneCopy()
+{
+    // A listener started a third time under the same identifier, each run
+    // subscribing to the same source: one publish is printed once.
+    const QString source = bustest::uniqueId("AGAIN");
+    const QString self = bustest::uniqueId("LISTEN");
+    for (int run = 0; run < 2; ++run) {
+        QProcess earlier;
+        QVERIFY(startListener(earlier, {"--as", self, "--subscribe", source}));
+        earlier.terminate();
+        QVERIFY(earlier.waitForFinished(5000));
+    }
+    QProcess listener;
+    QVERIFY(startListener(listener, {"--as", self, "--subscribe", source, "--count", "2", "--timeout", "10"}));
+    for (const QStringList &send : {QStringList{"--as", source, "published once"},
+                                    QStringList{"--to", self, "end"}}) {
+        QProcess sender;
+        sender.start(zqbus(), withPort(QStringList{"send"} + send));
+        QVERIFY(sender.waitForFinished(10000));
+        QCOMPARE(sender.exitCode(), 0);
+    }
+    QVERIFY(listener.waitForFinished(10000));
+    QCOMPARE(QString::fromUtf8(listener.readAllStandardOutput()), QString("published once\nend\n"));
 }
 
 void TstZQBusTool::listenEndsWhenHubGoes()

@@ -105,6 +105,18 @@ void TstZQTcpServer::routing_data()
         << QStringList{"B>NOBODY:x", "B>C:y"} << QStringList{} << QStringList{} << QStringList{"y"};
     QTest::newRow("reconnect keeps subscriptions")
         << QStringList{"A+B", "A~", "B:again"} << QStringList{"again"} << QStringList{} << QStringList{};
+    // A program that subscribes again after each start takes its earlier
+    // connection's record over instead of adding a copy.
+    QTest::newRow("subscribed again after a reconnect: one copy")
+        << QStringList{"A+B", "A~", "A+B", "A~", "A+B", "B:m"} << QStringList{"m"} << QStringList{} << QStringList{};
+    QTest::newRow("twice before a reconnect, once after: both kept")
+        << QStringList{"A+B", "A+B", "A~", "A+B", "B:m"} << QStringList{"m", "m"} << QStringList{} << QStringList{};
+    QTest::newRow("twice after a reconnect: the second one adds")
+        << QStringList{"A+B", "A~", "A+B", "A+B", "B:m"} << QStringList{"m", "m"} << QStringList{} << QStringList{};
+    QTest::newRow("withdrawn after a reconnect: none")
+        << QStringList{"A+B", "A~", "A+B", "A-B", "B:m"} << QStringList{} << QStringList{} << QStringList{};
+    QTest::newRow("another subscriber's record is not taken over")
+        << QStringList{"C+B", "A+B", "A~", "A+B", "B:m"} << QStringList{"m"} << QStringList{} << QStringList{"m"};
     QTest::newRow("disconnected subscriber is skipped")
         << QStringList{"A+B", "C+B", "A!", "B:m"} << QStringList{} << QStringList{} << QStringList{"m"};
     QTest::newRow("marker inside a message travels whole")
