@@ -12,7 +12,7 @@ namespace {
 // and no delay when the queue is empty (the batch ends there).
 constexpr int kBatchBytes = 64 * 1024;
 // A connection's routing buffer larger than this is given back after a batch.
-constexpr size_t kKeptBufferBytes = 256 * 1024;
+constexpr size_t kKeptBufferBytes = 64 * 1024;
 } // namespace
 
 ZQSendMsgThread::ZQSendMsgThread(QObject *parent) : QThread(parent) {}

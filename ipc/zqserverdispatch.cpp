@@ -242,11 +242,34 @@ bool ZQServerDispatch::handleBytes(QByteArray &carry, const char *data, int size
     return true;
 }
 
+ssize_t ZQServerDispatch::readSome(int limit, QByteArray &big, char *small, const char *&data)
+{
+    // Most reads are a message or two: they land in a small buffer on the
+    // stack, so an idle connection's thread keeps little memory. A full small
+    // buffer is followed by a read of what else waits, up to `limit` in all.
+    ssize_t n;
+    do
+        n = ::recv(m_socket, small, kSmallReadBytes, 0);
+    while (n < 0 && errno == EINTR);
+    data = small;
+    if (n < kSmallReadBytes)
+        return n;
+    big.resize(limit);
+    std::memcpy(big.data(), small, size_t(n));
+    ssize_t more;
+    do
+        more = ::recv(m_socket, big.data() + n, size_t(limit - n), MSG_DONTWAIT);
+    while (more < 0 && errno == EINTR);
+    data = big.constData();
+    return more > 0 ? n + more : n;
+}
+
 bool ZQServerDispatch::readHello()
 {
     QByteArray carry;
     QList<QByteArray> payloads;
-    char buffer[ZQWire::kHelloBufferSize];
+    char small[kSmallReadBytes];
+    QByteArray big;
     QElapsedTimer clock;
     clock.start();
     while (payloads.isEmpty()) {
@@ -259,12 +282,11 @@ bool ZQServerDispatch::readHello()
             continue;
         if (r <= 0)
             return false;
-        const ssize_t n = ::recv(m_socket, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const char *data = nullptr;
+        const ssize_t n = readSome(ZQWire::kHelloBufferSize, big, small, data);
         if (n <= 0)
             return false;
-        if (ZQWire::takeFrames(carry, buffer, int(n), payloads) != ZQWire::ParseStatus::Ok && payloads.isEmpty())
+        if (ZQWire::takeFrames(carry, data, int(n), payloads) != ZQWire::ParseStatus::Ok && payloads.isEmpty())
             return false;
     }
     // The identifier comes from the first frame alone; frames that came with
@@ -298,15 +320,15 @@ void ZQServerDispatch::readLoop()
         else if (m_helloHandler && !m_helloHandler(this))
             ok = false;
     }
-    char buffer[ZQWire::kBufferSize];
+    char small[kSmallReadBytes];
+    QByteArray big;
+    const char *data = nullptr;
     if (ok && m_monitor) {
         // A monitor only reads; whatever it writes ends it.
         if (!m_pending.isEmpty())
             ok = false;
         while (ok && m_running.load()) {
-            const ssize_t n = ::recv(m_socket, buffer, sizeof buffer, 0);
-            if (n < 0 && errno == EINTR)
-                continue;
+            const ssize_t n = readSome(kSmallReadBytes, big, small, data);
             if (n > 0)
                 ok = false;
             if (n <= 0)
@@ -321,12 +343,10 @@ void ZQServerDispatch::readLoop()
         m_pending.clear();
     }
     while (ok && m_running.load()) {
-        const ssize_t n = ::recv(m_socket, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = readSome(ZQWire::kBufferSize, big, small, data);
         if (n <= 0)
             break;
         qCDebug(lcZqIpc) << "dispathc recv.....1" << n;
-        ok = handleBytes(carry, buffer, int(n));
+        ok = handleBytes(carry, data, int(n));
     }
 }

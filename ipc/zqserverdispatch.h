@@ -105,6 +105,9 @@ signals:
     void sigCliStop(QString AppId);
 
 private:
+    static constexpr int kSmallReadBytes = 2048;
+    // One read of up to `limit` bytes (see the .cpp); `data` points at them.
+    ssize_t readSome(int limit, QByteArray &big, char *small, const char *&data);
     bool handleBytes(QByteArray &carry, const char *data, int size);
     bool readHello();
     void readLoop();

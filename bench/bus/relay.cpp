@@ -84,16 +84,11 @@ int runRelay(int port)
                 }
                 continue;
             }
-            ssize_t got;
-            while ((got = ::recv(c->fd, buf.data(), buf.size(), 0)) > 0)
+            // One read per wake-up, as the hub does: a busy sender cannot
+            // keep the loop reading while the others wait.
+            const ssize_t got = ::recv(c->fd, buf.data(), buf.size(), 0);
+            if (got > 0)
                 c->in.append(buf.data(), size_t(got));
-            if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
-                if (c->named && byId[c->id] == c)
-                    byId.erase(c->id);
-                ::close(c->fd);   // the Conn is kept: a write of this round may still name it
-                c->fd = -1;
-                continue;
-            }
             size_t at = 0;
             while (c->in.size() - at >= 4) {
                 qint32 len;
@@ -131,6 +126,12 @@ int runRelay(int port)
                 }
             }
             c->in.erase(0, at);
+            if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                if (c->named && byId[c->id] == c)
+                    byId.erase(c->id);
+                ::close(c->fd);   // the Conn is kept: a write of this round may still name it
+                c->fd = -1;
+            }
         }
         for (Conn *c : dirty)
             writeAll(c);
