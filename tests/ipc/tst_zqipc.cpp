@@ -59,6 +59,7 @@ private slots:
     void rejoinSendsTheSubscriptionsHeld_data();
     void rejoinSendsTheSubscriptionsHeld();
     void rejoinDeliversEachPublishOnce();
+    void subscribingAndSendingWhileRejoining();
 };
 
 void TstZQIPC::initTestCase()
@@ -573,6 +574,73 @@ void TstZQIPC::rejoinDeliversEachPublishOnce()
     QVERIFY(src.direct(own, "end"));
     QTRY_VERIFY_WITH_TIMEOUT(got.contains("end"), 3000);
     QCOMPARE(got, (QStringList{"published", "end"}));
+}
+
+void TstZQIPC::subscribingAndSendingWhileRejoining()
+{
+    // Threads subscribe and send while the facade's connection is taken away
+    // and it rejoins from its own thread: each subscription must reach the
+    // hub once, whether it was made just before, during or after a rejoin.
+    ZQIPC hub;
+    QVERIFY(hub.createTcpServer(0));
+    const int port = hub.serverPort();
+    const QString own = bustest::uniqueId("BUSY");
+    ZQIPC bus;
+    bus.setReconnecting(true);
+    QStringList got;
+    connect(&bus, &ZQIPC::sigRecvInfo, this, [&](const QString &t) { got << t; });
+    QSignalSpy joined(&bus, &ZQIPC::sigHubJoined);
+    QVERIFY(bus.createTcpClient(own, kLocal, port));
+
+    const int threads = 3;
+    std::atomic<bool> stop{false};
+    QVector<QStringList> sources(threads);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            for (int i = 0; !stop.load(); ++i) {
+                const QString source = QString("%1_SRC_%2_%3").arg(own).arg(t).arg(i);
+                bus.registerMsgAccept(source);
+                sources[t] << source;
+                bus.sentInfo(QString("publish %1 %2").arg(t).arg(i));
+                bus.sentInfo(own + "_NOBODY", "directed");
+                std::this_thread::sleep_for(std::chrono::milliseconds(7));
+            }
+        });
+    }
+    bustest::ScopeExit joiner([&] {
+        stop = true;
+        for (auto &w : workers)
+            w.join();
+    });
+    for (int kick = 1; kick <= 3; ++kick) {
+        RawPeer thief;
+        QVERIFY(thief.join(port, own));   // the hub closes the facade's connection
+        QTRY_COMPARE_WITH_TIMEOUT(joined.count(), 1 + kick, 5000);
+    }
+    stop = true;
+    for (auto &w : workers)
+        w.join();
+    workers.clear();
+    bus.sentInfo(own, "settled");
+    QTRY_VERIFY_WITH_TIMEOUT(got.contains("settled"), 5000);
+    got.clear();
+
+    RawPeer publisher;
+    QVERIFY(publisher.join(port, bustest::uniqueId("PUB")));
+    QStringList want;
+    for (const QStringList &list : qAsConst(sources)) {
+        for (const QString &source : list) {
+            QVERIFY(publisher.sendText(source + "Z&&Q" + source));   // a publish as that source
+            want << source;
+        }
+    }
+    QVERIFY(publisher.direct(own, "end"));
+    QTRY_VERIFY_WITH_TIMEOUT(got.contains("end"), 5000);
+    got.removeAll("end");
+    std::sort(got.begin(), got.end());
+    std::sort(want.begin(), want.end());
+    QCOMPARE(got, want);
 }
 
 QTEST_GUILESS_MAIN(TstZQIPC)
