@@ -11,8 +11,9 @@ namespace {
 // its bytes in one write: far fewer system calls and wake-ups under load,
 // and no delay when the queue is empty (the batch ends there).
 constexpr int kBatchBytes = 64 * 1024;
-// A connection's routing buffer larger than this is given back after a batch.
-constexpr size_t kKeptBufferBytes = 64 * 1024;
+// A connection's routing buffer larger than this is given back after a batch;
+// smaller ones are kept, as allocating them for every batch costs more.
+constexpr size_t kKeptBufferBytes = 256 * 1024;
 } // namespace
 
 ZQSendMsgThread::ZQSendMsgThread(QObject *parent) : QThread(parent) {}
@@ -51,6 +52,7 @@ void ZQSendMsgThread::flush()
         state.touched = false;
     }
     m_touched.clear();
+    m_subscribersKnown = false;
 }
 
 void ZQSendMsgThread::deliver(ZQServerDispatch *to, const char *message, int size)
@@ -130,6 +132,7 @@ void ZQSendMsgThread::routeFrame(const ZQSendMsgQueue::Batch &batch, const char 
             queue->insertClientId(QByteArray(payload + r.firstAt, r.firstSize), subscriber, batch.senderId, batch.serial);
         else
             queue->deleteClientId(first, subscriber);
+        m_subscribersKnown = false;
         if (monitored)
             copyToMonitors(subscribe ? "subscribe" : "unsubscribe", subscriber, QByteArray(first), 0, nullptr, 0);
         return;
@@ -170,13 +173,17 @@ void ZQSendMsgThread::routeFrame(const ZQSendMsgQueue::Batch &batch, const char 
     // Publish: every subscriber of the sender, in the order they subscribed.
     if (trace)
         qCDebug(lcZqIpc) << "sendmesg thread ....1" << first;
-    queue->subscribersOf(first, m_receivers);
-    for (const auto &to : m_receivers) {
+    if (!m_subscribersKnown || m_subscribersOf != first) {
+        queue->subscribersOf(first, m_subscribers);
+        m_subscribersOf = QByteArray(first.constData(), first.size());
+        m_subscribersKnown = true;
+    }
+    for (const auto &to : m_subscribers) {
         if (trace)
             qCDebug(lcZqIpc) << "sendmesg thread ....2" << to.id << "\nsendmesg thread ....3";
         deliver(to.dispatch, message, messageSize);
     }
     if (monitored)
-        copyToMonitors("publish", QByteArray(first), joinedIds(m_receivers), int(m_receivers.size()), message,
+        copyToMonitors("publish", QByteArray(first), joinedIds(m_subscribers), int(m_subscribers.size()), message,
                        messageSize);
 }

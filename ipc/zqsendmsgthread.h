@@ -36,6 +36,12 @@ private:
     std::atomic<bool> m_running{true};
     std::vector<ZQServerDispatch *> m_touched;   // connections with bytes in this batch
     std::vector<ZQSendMsgQueue::Receiver> m_receivers;
+    // The subscribers of the source published last in this batch: a batch
+    // is mostly one program's burst. Dropped at every subscription change
+    // and at the end of the batch, when the tables may change.
+    std::vector<ZQSendMsgQueue::Receiver> m_subscribers;
+    QByteArray m_subscribersOf;
+    bool m_subscribersKnown = false;
     int m_batchBytes = 0;
 };
 

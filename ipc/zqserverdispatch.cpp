@@ -24,6 +24,8 @@ std::atomic<quint64> g_nextSerial{1};
 constexpr uint kStackBytes = 512 * 1024;
 // A written-off head of the outbox is dropped once it is this large.
 constexpr int kCompactBytes = 256 * 1024;
+// An empty outbox keeps at most this much room.
+constexpr size_t kKeptOutboxBytes = 1024 * 1024;
 
 qint64 nowMs()
 {
@@ -104,7 +106,7 @@ void ZQServerDispatch::queueLocked(const char *data, int size)
     const ssize_t n = sendSome(m_socket, data, size);
     if (n < 0 || n == size)
         return;   // all taken, or the peer is gone (its read loop ends it)
-    m_outbox = QByteArray(data + n, int(size - n));
+    m_outbox.assign(data + n, size_t(size - n));
     m_outOffset = 0;
     m_progressAt = nowMs();
 }
@@ -151,14 +153,23 @@ void ZQServerDispatch::postBytes(const char *data, int size)
         m_writer->arm(this);
 }
 
+void ZQServerDispatch::dropOutboxLocked()
+{
+    // The room stays for the next backlog (allocating it again for every
+    // burst costs more than the bytes): only a large one is given back.
+    m_outbox.clear();
+    if (m_outbox.capacity() > kKeptOutboxBytes)
+        std::string().swap(m_outbox);
+    m_outOffset = 0;
+}
+
 bool ZQServerDispatch::writePending()
 {
     std::lock_guard<std::mutex> lock(m_outMutex);
     for (;;) {
         const int left = pendingLocked();
         if (left == 0 || !m_running.load()) {
-            m_outbox.clear();
-            m_outOffset = 0;
+            dropOutboxLocked();
             if (m_monitor && m_running.load() && m_lost > 0) {
                 noteLossLocked();
                 if (pendingLocked() > 0)
@@ -167,10 +178,9 @@ bool ZQServerDispatch::writePending()
             m_armed = false;
             return true;
         }
-        const ssize_t n = sendSome(m_socket, m_outbox.constData() + m_outOffset, left);
+        const ssize_t n = sendSome(m_socket, m_outbox.data() + m_outOffset, left);
         if (n < 0) {
-            m_outbox.clear();
-            m_outOffset = 0;
+            dropOutboxLocked();
             m_armed = false;
             return true;   // peer gone: its read loop ends the connection
         }
@@ -180,7 +190,7 @@ bool ZQServerDispatch::writePending()
         m_progressAt = nowMs();
     }
     if (m_outOffset >= kCompactBytes) {
-        m_outbox.remove(0, m_outOffset);
+        m_outbox.erase(0, size_t(m_outOffset));
         m_outOffset = 0;
     }
     return false;

@@ -114,7 +114,8 @@ private:
     // With the outbox lock held: writes what the socket takes at once when
     // nothing waits, keeps the rest (and anything behind a backlog).
     void queueLocked(const char *data, int size);
-    int pendingLocked() const { return m_outbox.size() - m_outOffset; }
+    int pendingLocked() const { return int(m_outbox.size()) - m_outOffset; }
+    void dropOutboxLocked();
     // Monitor: queues the notice of lost texts; false when it does not fit.
     bool noteLossLocked();
 
@@ -129,7 +130,7 @@ private:
     ZQHubWriter *m_writer = nullptr;
 
     std::mutex m_outMutex;
-    QByteArray m_outbox;   // posted, not yet written; written from m_outOffset on
+    std::string m_outbox;   // posted, not yet written; written from m_outOffset on
     int m_outOffset = 0;
     qint64 m_progressAt = 0;   // when the client last took bytes of a backlog
     int m_lost = 0;            // monitor: texts dropped since it was last told
