@@ -559,6 +559,7 @@ void TstZQIPC::rejoinDeliversEachPublishOnce()
     QSignalSpy joined(&bus, &ZQIPC::sigHubJoined);
     QVERIFY(bus.createTcpClient(own, kLocal, port));
     bus.registerMsgAccept(source);
+    QTRY_VERIFY(got.contains("succeful"));   // registered before the thief comes
     {
         RawPeer thief;   // takes the identifier: the hub closes the facade's connection
         QVERIFY(thief.join(port, own));
@@ -614,6 +615,11 @@ void TstZQIPC::subscribingAndSendingWhileRejoining()
             w.join();
     });
     for (int kick = 1; kick <= 3; ++kick) {
+        // The facade's connection is registered at the hub once a text to
+        // itself comes back; then the thief takes the identifier over.
+        const QString token = QString("registered %1").arg(kick);
+        bus.sentInfo(own, token);
+        QTRY_VERIFY_WITH_TIMEOUT(got.contains(token), 5000);
         RawPeer thief;
         QVERIFY(thief.join(port, own));   // the hub closes the facade's connection
         QTRY_COMPARE_WITH_TIMEOUT(joined.count(), 1 + kick, 5000);
