@@ -37,11 +37,16 @@ bool ZQSendMsgQueue::takeBatch(Batch &batch)
         --m_wakeups;
         return false;
     }
+    takeFront(lock, batch);
+    return true;
+}
+
+void ZQSendMsgQueue::takeFront(std::unique_lock<std::mutex> &lock, Batch &batch)
+{
     batch = std::move(m_batches.front());
     m_batches.pop_front();
     lock.unlock();
     m_notFull.notify_one();
-    return true;
 }
 
 bool ZQSendMsgQueue::tryTakeBatch(Batch &batch)
@@ -49,10 +54,7 @@ bool ZQSendMsgQueue::tryTakeBatch(Batch &batch)
     std::unique_lock<std::mutex> lock(m_queueMutex);
     if (m_wakeups > 0 || m_batches.empty())
         return false;
-    batch = std::move(m_batches.front());
-    m_batches.pop_front();
-    lock.unlock();
-    m_notFull.notify_one();
+    takeFront(lock, batch);
     return true;
 }
 

@@ -104,6 +104,8 @@ public:
 private:
     ZQSendMsgQueue();
     ZQSendMsgQueue(const ZQSendMsgQueue &) = delete;
+    // Takes the oldest batch, unlocks and lets a waiting producer in.
+    void takeFront(std::unique_lock<std::mutex> &lock, Batch &batch);
     ZQSendMsgQueue &operator=(const ZQSendMsgQueue &) = delete;
 
     std::mutex m_queueMutex;

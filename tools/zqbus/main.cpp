@@ -104,6 +104,20 @@ int parseCommand(QCommandLineParser &p, const QStringList &args, int &port)
     return -1;
 }
 
+// --count N and --timeout S of listen and monitor (-1: not given). Returns
+// 0, or the exit code after printing the error line.
+int parseCountAndTimeout(const QCommandLineParser &p, int &count, double &seconds)
+{
+    bool ok = true;
+    count = p.isSet("count") ? p.value("count").toInt(&ok) : -1;
+    if (!ok || (p.isSet("count") && count <= 0))
+        return fail(kUsage, QString("bad --count \"%1\"").arg(p.value("count")));
+    seconds = p.isSet("timeout") ? p.value("timeout").toDouble(&ok) : -1;
+    if (!ok || (p.isSet("timeout") && seconds <= 0))
+        return fail(kUsage, QString("bad --timeout \"%1\"").arg(p.value("timeout")));
+    return 0;
+}
+
 // The IPv4 address of --host: a dotted address as it is, a name such as
 // localhost looked up. Empty when the name has no IPv4 address.
 QByteArray hostAddress(const QString &host)
@@ -275,13 +289,10 @@ int runListen(const QStringList &args)
         return early;
     if (!p.positionalArguments().isEmpty())
         return fail(kUsage, "listen takes no TEXT");
-    bool ok = true;
-    const int count = p.isSet("count") ? p.value("count").toInt(&ok) : -1;
-    if (!ok || (p.isSet("count") && count <= 0))
-        return fail(kUsage, QString("bad --count \"%1\"").arg(p.value("count")));
-    const double seconds = p.isSet("timeout") ? p.value("timeout").toDouble(&ok) : -1;
-    if (!ok || (p.isSet("timeout") && seconds <= 0))
-        return fail(kUsage, QString("bad --timeout \"%1\"").arg(p.value("timeout")));
+    int count = -1;
+    double seconds = -1;
+    if (const int bad = parseCountAndTimeout(p, count, seconds))
+        return bad;
     const QString self = p.value("as");
     if (self.isEmpty())
         return fail(kUsage, "--as needs a non-empty identifier");
@@ -395,13 +406,10 @@ int runMonitor(const QStringList &args)
         return early;
     if (!p.positionalArguments().isEmpty())
         return fail(kUsage, "monitor takes no TEXT");
-    bool ok = true;
-    const int count = p.isSet("count") ? p.value("count").toInt(&ok) : -1;
-    if (!ok || (p.isSet("count") && count <= 0))
-        return fail(kUsage, QString("bad --count \"%1\"").arg(p.value("count")));
-    const double seconds = p.isSet("timeout") ? p.value("timeout").toDouble(&ok) : -1;
-    if (!ok || (p.isSet("timeout") && seconds <= 0))
-        return fail(kUsage, QString("bad --timeout \"%1\"").arg(p.value("timeout")));
+    int count = -1;
+    double seconds = -1;
+    if (const int bad = parseCountAndTimeout(p, count, seconds))
+        return bad;
     const QByteArray host = hostAddress(p.value("host"));
     if (host.isEmpty())
         return fail(kUsage, QString("no IPv4 address for host \"%1\"").arg(p.value("host")));
