@@ -151,18 +151,20 @@ bool ZQTcpServer::acceptOne()
     if (fd < 0) {
         const int error = errno;
         if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
-            if (m_backoffMs == 0) {
+            if (!m_starved) {
+                m_starved = true;
                 int live;
                 {
                     std::lock_guard<std::mutex> locker(m_listMutex);
                     live = m_live.size();
                 }
-                qCWarning(lcZqIpc) << "bus hub: cannot take a new connection (" << std::strerror(error) << ") with"
-                                   << live << "connections open; new ones wait until descriptors are free";
-                m_backoffMs = kFirstBackoffMs;
-            } else {
-                m_backoffMs = qMin(m_backoffMs * 2, kMaxBackoffMs);
+                qCWarning(lcZqIpc).noquote() << QStringLiteral("bus hub: cannot take a new connection (%1) with %2 "
+                                                               "connections open; new ones wait until descriptors "
+                                                               "are free")
+                                                    .arg(QString::fromLocal8Bit(std::strerror(error)))
+                                                    .arg(live);
             }
+            m_backoffMs = m_backoffMs == 0 ? kFirstBackoffMs : qMin(m_backoffMs * 2, kMaxBackoffMs);
             return false;
         }
         // EAGAIN: none is waiting any more. A connection gone before it was
@@ -171,8 +173,9 @@ bool ZQTcpServer::acceptOne()
             m_backoffMs = 0;
         return error == EINTR || error == ECONNABORTED || error == EPROTO;
     }
-    if (m_backoffMs > 0) {
-        m_backoffMs = 0;
+    m_backoffMs = 0;
+    if (m_starved) {
+        m_starved = false;
         qCWarning(lcZqIpc) << "bus hub: descriptors are free again; taking new connections";
     }
     m_lastSocket.store(fd);

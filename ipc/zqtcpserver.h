@@ -68,8 +68,10 @@ private:
     ZQBusAccess m_access;
     ZQHubWriter m_writer;
 
-    // Out of descriptors: accepting waits this long before it tries again.
+    // Out of descriptors: accepting waits this long before it tries again,
+    // and the episode lasts until a connection is taken again.
     int m_backoffMs = 0;
+    bool m_starved = false;
     QElapsedTimer m_clock;
     qint64 m_capWarnedAt = 0;
     int m_capSuppressed = 0;
