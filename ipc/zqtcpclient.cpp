@@ -31,7 +31,7 @@ void ZQTcpClient::closeSocketLocked()
 
 QString ZQTcpClient::appId() const
 {
-    std::lock_guard<std::mutex> locker(const_cast<std::mutex &>(m_sendMutex));
+    std::lock_guard<std::mutex> locker(m_sendMutex);
     return m_appId;
 }
 

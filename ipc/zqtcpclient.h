@@ -60,7 +60,7 @@ private:
     std::atomic<bool> m_running{true};
     std::atomic<bool> m_connected{false};
     QString m_appId;      // under m_sendMutex
-    std::mutex m_sendMutex;   // one frame at a time; closing waits for a write
+    mutable std::mutex m_sendMutex;   // one frame at a time; closing waits for a write
     std::mutex m_fdMutex;     // shutdown/close of the descriptor
     bool m_looping = false;
 
