@@ -39,8 +39,18 @@ ZQIPC::~ZQIPC()
 {
     closeClient();
     closeServer();
-    delete m_client;
+    delete m_client.load();
     delete m_clientThread;
+}
+
+void ZQIPC::setHubAllowedUsers(const QStringList &entries)
+{
+    m_hubAllowedUsers = entries;
+}
+
+void ZQIPC::setHubMaxConnections(int max)
+{
+    m_hubMaxConnections = max;
 }
 
 bool ZQIPC::createTcpServer(int port, bool allAddresses)
@@ -52,6 +62,8 @@ bool ZQIPC::createTcpServer(int port, bool allAddresses)
         m_server = nullptr;
     }
     m_server = new ZQTcpServer;
+    m_server->setAllowedUsers(m_hubAllowedUsers);
+    m_server->setMaxConnections(m_hubMaxConnections);
     if (!m_server->initServer(port, allAddresses))
         return false;
     m_serverThread = new QThread;
@@ -70,49 +82,59 @@ bool ZQIPC::createTcpClient(QString appId, char *ip, int port)
 
 bool ZQIPC::createTcpClient(QString appId, const char *ip, int port)
 {
-    if (m_client)
+    std::unique_lock<std::mutex> locker(m_joinMutex);
+    if (m_client.load())
         return false;
     m_appId = appId;
     m_host = QByteArray(ip ? ip : "");
     m_port = port;
-    m_client = new ZQTcpClient;
-    if (!m_client->initClient(appId, ip, port)) {
-        if (m_reconnecting) {
+    m_client.store(new ZQTcpClient);
+    if (!joinLocked()) {
+        if (m_reconnecting.load()) {
             m_failedAttempts = 1;
             m_retryMs = kFirstRetryMs;
             scheduleRejoin(m_retryMs);
         }
         return false;
     }
-    m_joinedAt.start();
-    // Subscriptions made before the first join.
-    for (const QString &source : qAsConst(m_subscriptions))
-        m_client->registerAccept(source);
+    locker.unlock();
     startReceiving();
-    if (m_reconnecting)
+    if (m_reconnecting.load())
         emit sigHubJoined();
+    return true;
+}
+
+bool ZQIPC::joinLocked()
+{
+    ZQTcpClient *client = m_client.load();
+    if (!client->initClient(m_appId, m_host.constData(), m_port))
+        return false;
+    m_joinedAt.start();
+    // Subscriptions made before this join, each one as often as it was made.
+    for (const QString &source : qAsConst(m_subscriptions))
+        client->registerAccept(source);
     return true;
 }
 
 void ZQIPC::setReconnecting(bool on)
 {
-    m_reconnecting = on;
+    m_reconnecting.store(on);
 }
 
 void ZQIPC::startReceiving()
 {
+    ZQTcpClient *client = m_client.load();
     if (!m_clientThread) {
         m_clientThread = new QThread;
-        m_client->moveToThread(m_clientThread);
-        connect(m_clientThread, &QThread::started, m_client, &ZQTcpClient::receiveMsgFromServer);
-        connect(m_client, &ZQTcpClient::sigRecMsg, this, &ZQIPC::receiveMsg);
-        connect(m_client, &ZQTcpClient::sigConnectionLost, this, &ZQIPC::slotClientLost,
-                Qt::QueuedConnection);
+        client->moveToThread(m_clientThread);
+        connect(m_clientThread, &QThread::started, client, &ZQTcpClient::receiveMsgFromServer);
+        connect(client, &ZQTcpClient::sigRecMsg, this, &ZQIPC::receiveMsg);
+        connect(client, &ZQTcpClient::sigConnectionLost, this, &ZQIPC::slotClientLost, Qt::QueuedConnection);
         m_clientThread->start();
         return;
     }
     // The thread's event loop runs on after a receive loop ended.
-    QMetaObject::invokeMethod(m_client, &ZQTcpClient::receiveMsgFromServer, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(client, &ZQTcpClient::receiveMsgFromServer, Qt::QueuedConnection);
 }
 
 void ZQIPC::scheduleRejoin(int delayMs)
@@ -131,28 +153,41 @@ void ZQIPC::scheduleRejoin(int delayMs)
 
 void ZQIPC::slotClientLost()
 {
-    if (m_closed || !m_client || m_client->isConnected())
+    ZQTcpClient *client = m_client.load();
+    if (m_closed || !client || client->isConnected())
         return;
-    qCDebug(lcZqIpc) << "bus client" << m_appId << ": the hub closed the connection";
-    emit sigHubLost();
-    if (!m_reconnecting)
+    QString appId;
+    {
+        std::lock_guard<std::mutex> locker(m_joinMutex);
+        appId = m_appId;
+    }
+    qCDebug(lcZqIpc) << "bus client" << appId << ": the hub closed the connection";
+    emit sigHubLost();   // not under the lock: a slot may subscribe at once
+    if (!m_reconnecting.load())
         return;
-    m_lastLifetimeMs = m_joinedAt.isValid() ? m_joinedAt.elapsed() : -1;
-    if (m_kicks >= kMaxKicks) {
-        qCWarning(lcZqIpc) << "bus client" << m_appId << ": the hub keeps closing this connection"
+    int delayMs;
+    {
+        std::lock_guard<std::mutex> locker(m_joinMutex);
+        m_lastLifetimeMs = m_joinedAt.isValid() ? m_joinedAt.elapsed() : -1;
+        delayMs = m_kicks >= kMaxKicks ? -1 : m_kicks == 0 ? kFirstRetryMs : 1000 << (m_kicks - 1);
+        m_failedAttempts = 0;
+        m_retryMs = kFirstRetryMs;
+    }
+    if (delayMs < 0) {
+        qCWarning(lcZqIpc) << "bus client" << appId << ": the hub keeps closing this connection"
                            << "(is the identifier used by another program?); not rejoining";
         return;
     }
-    m_failedAttempts = 0;
-    m_retryMs = kFirstRetryMs;
-    scheduleRejoin(m_kicks == 0 ? kFirstRetryMs : 1000 << (m_kicks - 1));
+    scheduleRejoin(delayMs);
 }
 
 void ZQIPC::slotRejoin()
 {
-    if (m_closed || !m_client || m_client->isConnected())
+    ZQTcpClient *client = m_client.load();
+    if (m_closed || !client || client->isConnected())
         return;
-    if (!m_client->initClient(m_appId, m_host.constData(), m_port)) {
+    std::unique_lock<std::mutex> locker(m_joinMutex);
+    if (!joinLocked()) {
         ++m_failedAttempts;
         scheduleRejoin(m_retryMs);
         m_retryMs = qMin(m_retryMs * 2, kMaxRetryMs);
@@ -164,41 +199,42 @@ void ZQIPC::slotRejoin()
         ++m_kicks;
     else
         m_kicks = 0;
-    m_joinedAt.start();
-    for (const QString &source : qAsConst(m_subscriptions))
-        m_client->registerAccept(source);
-    startReceiving();
     qCDebug(lcZqIpc) << "bus client" << m_appId << ": joined the hub again";
+    locker.unlock();
+    startReceiving();
     emit sigHubJoined();
 }
 
 int ZQIPC::sentInfo(QString message)
 {
-    if (!m_client)
+    ZQTcpClient *client = m_client.load();
+    if (!client)
         return -1;
-    return m_client->sendMsgToServer(message, QString()) ? 1 : 0;
+    return client->sendMsgToServer(message, QString()) ? 1 : 0;
 }
 
 int ZQIPC::sentInfo(QString target, QString message)
 {
-    if (!m_client)
+    ZQTcpClient *client = m_client.load();
+    if (!client)
         return -1;
-    return m_client->sendMsgToServer(message, target) ? 1 : 0;
+    return client->sendMsgToServer(message, target) ? 1 : 0;
 }
 
 void ZQIPC::registerMsgAccept(QString source)
 {
-    if (!m_subscriptions.contains(source))
-        m_subscriptions.append(source);
-    if (m_client)
-        m_client->registerAccept(source);
+    std::lock_guard<std::mutex> locker(m_joinMutex);
+    m_subscriptions.append(source);
+    if (ZQTcpClient *client = m_client.load())
+        client->registerAccept(source);
 }
 
 void ZQIPC::deleteMsgAccept(QString source)
 {
-    m_subscriptions.removeAll(source);
-    if (m_client)
-        m_client->deleteAccept(source);
+    std::lock_guard<std::mutex> locker(m_joinMutex);
+    m_subscriptions.removeOne(source);
+    if (ZQTcpClient *client = m_client.load())
+        client->deleteAccept(source);
 }
 
 void ZQIPC::closeClient()
@@ -208,9 +244,10 @@ void ZQIPC::closeClient()
         m_rejoinTimer->stop();
     else
         QMetaObject::invokeMethod(m_rejoinTimer, "stop", Qt::QueuedConnection);
-    if (!m_client)
+    ZQTcpClient *client = m_client.load();
+    if (!client)
         return;
-    m_client->closeClient();
+    client->closeClient();
     if (m_clientThread) {
         m_clientThread->quit();
         m_clientThread->wait();
@@ -249,7 +286,8 @@ int ZQIPC::serverPort() const
 
 bool ZQIPC::isConnected() const
 {
-    return m_client && m_client->isConnected();
+    ZQTcpClient *client = m_client.load();
+    return client && client->isConnected();
 }
 
 void ZQIPC::receiveMsg(QString text)

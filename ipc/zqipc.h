@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <mutex>
 
 class QThread;
 class QTimer;
@@ -38,6 +39,12 @@ public:
     // already runs a hub. A port that cannot be bound ends the process with
     // status 1 ("call to bind").
     bool createTcpServer(int port, bool allAddresses = false);
+    // Who may join the hub besides programs of its own user: uids ("1001"),
+    // user names, groups as "@name" or "@gid". Set before createTcpServer().
+    void setHubAllowedUsers(const QStringList &entries);
+    // Connections the hub serves at once (512 when not set or 0); more are
+    // refused at once with a warning. Set before createTcpServer().
+    void setHubMaxConnections(int max);
     // Connects to the hub as `appId`. Only once per facade: a later call
     // returns false, even when the first attempt failed (in reconnecting
     // mode the facade then keeps trying by itself).
@@ -49,7 +56,8 @@ public:
     int sentInfo(QString target, QString message);   // "ID_ALL", "ID_NULL" or an identifier
 
     // Subscriptions are remembered and sent again whenever the facade joins
-    // again in reconnecting mode.
+    // again in reconnecting mode. As at the hub, each subscribe counts and an
+    // unsubscribe withdraws one of them.
     void registerMsgAccept(QString source);
     void deleteMsgAccept(QString source);
 
@@ -63,7 +71,7 @@ public:
     // rejoins and gives up after the fifth, with one warning. Needs an event
     // loop in the facade's thread.
     void setReconnecting(bool on);
-    bool isReconnecting() const { return m_reconnecting; }
+    bool isReconnecting() const { return m_reconnecting.load(); }
 
     // Ends the connection and the client's receive thread.
     void closeClient();
@@ -93,25 +101,34 @@ private slots:
 private:
     ZQTcpServer *m_server = nullptr;
     QThread *m_serverThread = nullptr;
-    ZQTcpClient *m_client = nullptr;
+    std::atomic<ZQTcpClient *> m_client{nullptr};
     QThread *m_clientThread = nullptr;
     ZQSendMsgThread *m_sendThread = nullptr;
+    QStringList m_hubAllowedUsers;
+    int m_hubMaxConnections = 0;
 
+    // With m_joinMutex held: connects, then sends the subscriptions.
+    bool joinLocked();
     void startReceiving();
     void scheduleRejoin(int delayMs);
 
-    bool m_reconnecting = false;
+    std::atomic<bool> m_reconnecting{false};
     std::atomic<bool> m_closed{false};
+    // Held while joining and while the subscriptions change, so that a
+    // subscription made on another thread during a rejoin is sent exactly
+    // once; it guards the members below.
+    std::mutex m_joinMutex;
     QString m_appId;
     QByteArray m_host;
     int m_port = 0;
-    QStringList m_subscriptions;
-    QTimer *m_rejoinTimer = nullptr;
+    QStringList m_subscriptions;   // one entry per subscribe, in order
     int m_retryMs = 0;        // wait before the next attempt while the hub is away
     int m_failedAttempts = 0; // attempts since the connection was lost
     int m_kicks = 0;          // fresh connections the running hub closed in a row
     qint64 m_lastLifetimeMs = -1;
     QElapsedTimer m_joinedAt;
+
+    QTimer *m_rejoinTimer = nullptr;
 };
 
 #endif // ZQIPC_H

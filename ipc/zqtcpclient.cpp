@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -15,8 +16,8 @@ ZQTcpClient::ZQTcpClient(QObject *parent) : QObject(parent) {}
 ZQTcpClient::~ZQTcpClient()
 {
     closeClient();
-    QMutexLocker sendLocker(&m_sendMutex);
-    QMutexLocker fdLocker(&m_fdMutex);
+    std::lock_guard<std::mutex> sendLocker(m_sendMutex);
+    std::lock_guard<std::mutex> fdLocker(m_fdMutex);
     closeSocketLocked();
 }
 
@@ -28,10 +29,16 @@ void ZQTcpClient::closeSocketLocked()
     }
 }
 
+QString ZQTcpClient::appId() const
+{
+    std::lock_guard<std::mutex> locker(m_sendMutex);
+    return m_appId;
+}
+
 bool ZQTcpClient::initClient(QString appId, const char *ip, int port)
 {
-    QMutexLocker sendLocker(&m_sendMutex);
-    QMutexLocker fdLocker(&m_fdMutex);
+    std::unique_lock<std::mutex> sendLocker(m_sendMutex);
+    std::unique_lock<std::mutex> fdLocker(m_fdMutex);
     m_connected.store(false);
     closeSocketLocked();
     m_appId = appId;
@@ -54,13 +61,18 @@ bool ZQTcpClient::initClient(QString appId, const char *ip, int port)
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     m_socket = fd;
+    {
+        // The caller runs the receive loop, which takes the greeting.
+        std::lock_guard<std::mutex> greetLocker(m_greetMutex);
+        m_greetPending = true;
+    }
     m_connected.store(true);
     fdLocker.unlock();
     sendLocker.unlock();
 
     if (sendMsgToServer(appId, QLatin1String(ZQWire::kTargetRaw))) {
-        QMutexLocker sendLocker2(&m_sendMutex);
-        QMutexLocker fdLocker2(&m_fdMutex);
+        std::lock_guard<std::mutex> sendLocker2(m_sendMutex);
+        std::lock_guard<std::mutex> fdLocker2(m_fdMutex);
         m_connected.store(false);
         closeSocketLocked();
         return false;
@@ -70,15 +82,22 @@ bool ZQTcpClient::initClient(QString appId, const char *ip, int port)
 
 bool ZQTcpClient::sendMsgToServer(QString message, QString target)
 {
+    return sendFrame([&](const QString &ownId) { return ZQWire::frameText(ownId, target, message); }, message);
+}
+
+bool ZQTcpClient::sendFrame(const std::function<QString(const QString &)> &build, const QString &what)
+{
     const bool trace = lcZqIpc().isDebugEnabled();
     if (trace) {
-        qCDebug(lcZqIpc) << "tcpClient......1" << message;
+        qCDebug(lcZqIpc) << "tcpClient......1" << what;
         qCDebug(lcZqIpc) << "tcpClient......2" << (m_connected.load() ? "true" : "false");
     }
     if (!m_connected.load())
         return true;
 
-    const QByteArray payload = ZQWire::frameText(m_appId, target, message).toUtf8();
+    std::lock_guard<std::mutex> locker(m_sendMutex);
+    // Built under the lock: a rejoin on another thread may set the identifier.
+    const QByteArray payload = build(m_appId).toUtf8();
     QByteArray frame;
     frame.reserve(ZQWire::kLengthSize + payload.size());
     if (!ZQWire::appendFrame(frame, payload)) {
@@ -86,15 +105,12 @@ bool ZQTcpClient::sendMsgToServer(QString message, QString target)
                            << "bytes is longer than a frame can carry; not sent";
         return true;
     }
-
-    QMutexLocker locker(&m_sendMutex);
     if (trace)
         qCDebug(lcZqIpc) << "tcpClient......3" << m_socket;
     bool failed = m_socket < 0 || !m_connected.load();
     int written = 0;
     while (!failed && written < frame.size()) {
-        const ssize_t n = ::send(m_socket, frame.constData() + written,
-                                 size_t(frame.size() - written), MSG_NOSIGNAL);
+        const ssize_t n = ::send(m_socket, frame.constData() + written, size_t(frame.size() - written), MSG_NOSIGNAL);
         if (n > 0)
             written += int(n);
         else if (!(n < 0 && errno == EINTR))
@@ -103,47 +119,57 @@ bool ZQTcpClient::sendMsgToServer(QString message, QString target)
     if (failed) {
         // A half-written frame would corrupt the stream: the connection is over.
         if (written > 0) {
-            QMutexLocker fdLocker(&m_fdMutex);
+            std::lock_guard<std::mutex> fdLocker(m_fdMutex);
             ::shutdown(m_socket, SHUT_RDWR);
         }
         if (trace)
-            qCDebug(lcZqIpc) << "tcpClient......4" << message;
+            qCDebug(lcZqIpc) << "tcpClient......4" << what;
         return true;
     }
     if (trace)
-        qCDebug(lcZqIpc) << "tcpClient......5" << message;
+        qCDebug(lcZqIpc) << "tcpClient......5" << what;
     return false;
 }
 
 void ZQTcpClient::registerAccept(QString source)
 {
-    sendMsgToServer(QLatin1String(ZQWire::kKindSubscribe) + QLatin1String(ZQWire::kMarker) + source
-                        + QLatin1String(ZQWire::kMarker) + m_appId,
-                    QLatin1String(ZQWire::kTargetRaw));
+    sendFrame([&](const QString &ownId) {
+        return QLatin1String(ZQWire::kKindSubscribe) + QLatin1String(ZQWire::kMarker) + source
+               + QLatin1String(ZQWire::kMarker) + ownId;
+    }, source);
 }
 
 void ZQTcpClient::deleteAccept(QString source)
 {
-    sendMsgToServer(QLatin1String(ZQWire::kKindUnsubscribe) + QLatin1String(ZQWire::kMarker) + source
-                        + QLatin1String(ZQWire::kMarker) + m_appId,
-                    QLatin1String(ZQWire::kTargetRaw));
+    sendFrame([&](const QString &ownId) {
+        return QLatin1String(ZQWire::kKindUnsubscribe) + QLatin1String(ZQWire::kMarker) + source
+               + QLatin1String(ZQWire::kMarker) + ownId;
+    }, source);
+}
+
+void ZQTcpClient::waitForGreeting()
+{
+    std::unique_lock<std::mutex> locker(m_greetMutex);
+    m_greetChanged.wait_for(locker, std::chrono::milliseconds(kGreetingWaitMs),
+                            [this] { return !m_greetPending || !m_connected.load(); });
 }
 
 void ZQTcpClient::closeClient()
 {
+    waitForGreeting();
     m_running.store(false);
     m_connected.store(false);
     // Shutting down (not closing) releases a blocked read or write without
     // letting the descriptor number be reused under them.
     {
-        QMutexLocker fdLocker(&m_fdMutex);
+        std::lock_guard<std::mutex> fdLocker(m_fdMutex);
         if (m_socket >= 0)
             ::shutdown(m_socket, SHUT_RDWR);
         if (m_looping)
             return;   // the receive loop closes it on its way out
     }
-    QMutexLocker sendLocker(&m_sendMutex);
-    QMutexLocker fdLocker(&m_fdMutex);
+    std::lock_guard<std::mutex> sendLocker(m_sendMutex);
+    std::lock_guard<std::mutex> fdLocker(m_fdMutex);
     if (!m_looping)
         closeSocketLocked();
 }
@@ -152,7 +178,7 @@ void ZQTcpClient::receiveMsgFromServer()
 {
     int fd;
     {
-        QMutexLocker fdLocker(&m_fdMutex);
+        std::lock_guard<std::mutex> fdLocker(m_fdMutex);
         if (!m_running.load() || m_socket < 0)
             return;
         m_looping = true;
@@ -169,13 +195,25 @@ void ZQTcpClient::receiveMsgFromServer()
             break;   // hub gone or connection shut down: nothing more will come
         messages.clear();
         ZQWire::takeReplies(carry, buffer, int(n), messages);
+        if (!messages.isEmpty()) {
+            std::lock_guard<std::mutex> greetLocker(m_greetMutex);
+            if (m_greetPending) {
+                m_greetPending = false;
+                m_greetChanged.notify_all();
+            }
+        }
         for (const QByteArray &m : messages)
             emit sigRecMsg(QString::fromUtf8(m));
     }
     m_connected.store(false);
     {
-        QMutexLocker sendLocker(&m_sendMutex);
-        QMutexLocker fdLocker(&m_fdMutex);
+        std::lock_guard<std::mutex> greetLocker(m_greetMutex);
+        m_greetPending = false;
+        m_greetChanged.notify_all();
+    }
+    {
+        std::lock_guard<std::mutex> sendLocker(m_sendMutex);
+        std::lock_guard<std::mutex> fdLocker(m_fdMutex);
         m_looping = false;
         closeSocketLocked();
     }

@@ -104,15 +104,20 @@ inline QString zqSubscriber(int i) { return QStringLiteral("ID_BENCH_SUB%1").arg
 inline QString zqPinger() { return QStringLiteral("ID_BENCH_PING"); }
 inline QString zqPonger() { return QStringLiteral("ID_BENCH_PONG"); }
 
-// Roles, run in child processes; each returns the process exit code.
+// Roles, run in child processes; each returns the process exit code. The zq
+// roles serve both the hub and the raw relay.
 int zqSubscribe(int port, int expected, int index, int idleMs);
 int zqPublish(int port, int count);
 int zqPong(int port);
 int zqPing(int port, int rounds);
+int zqIdle(int port, int count);
 int mqttSubscribe(int port, int expected, int index, int idleMs);
 int mqttPublish(int port, int count);
 int mqttPong(int port);
 int mqttPing(int port, int rounds);
+int mqttIdle(int port, int count);
+// The raw epoll relay on 127.0.0.1:port, until killed.
+int runRelay(int port);
 
 } // namespace bench
 

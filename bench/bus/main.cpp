@@ -1,16 +1,20 @@
-// Bus benchmark: the zq bus (hub = `zqbus hub`) and mosquitto side by side,
-// every client a process of its own, all on free ports of 127.0.0.1.
+// Bus benchmark: the hub (`zqbus hub`), a raw epoll relay of this program's
+// own (the floor of the hub's job) and mosquitto, side by side and
+// interleaved, every client a process of its own, all on free ports of
+// 127.0.0.1. The hub and the relay serve the same plain-socket clients.
 //
-//   busbench [--count N] [--fanout-count N] [--rounds N] [--repeat R]
+//   busbench [--count N] [--fanout-count N] [--rounds N] [--repeat R] [--idle N]
 //
-// Prints, for 200-byte JSON texts: publish 1 -> 1 (messages/s), fan-out 1 -> 8
-// (deliveries/s) and directed round trip (p50/p99 in microseconds), with the
+// Prints, for 200-byte JSON texts: publish 1 -> 1 (messages/s), fan-out
+// 1 -> 8 (deliveries/s), directed round trip (p50/p99 in microseconds), the
+// server's CPU time per thousand delivered messages and its memory per
+// connected client, with the ratios of the hub to the other two; and the
 // lost, duplicated and reordered messages of every run.
 
 #include "benchcommon.h"
 
 #include <QCoreApplication>
-#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -18,6 +22,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <map>
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -27,6 +32,8 @@
 using namespace bench;
 
 namespace {
+
+const QStringList kSystems{"hub", "relay", "mosquitto"};
 
 int freePort()
 {
@@ -60,7 +67,9 @@ public:
     Child(const QString &system, const QStringList &roleArgs)
     {
         m_p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_p.start(QCoreApplication::applicationFilePath(), QStringList{"--role", system} + roleArgs);
+        // The hub and the relay share the plain-socket clients.
+        m_p.start(QCoreApplication::applicationFilePath(),
+                  QStringList{"--role", system == "mosquitto" ? "mqtt" : "zq"} + roleArgs);
     }
     ~Child()
     {
@@ -90,22 +99,24 @@ private:
     QProcess m_p;
 };
 
-// The broker of one system, on a free port, for the duration of a run.
+// The server of one system, on a free port, for the duration of a run.
 class Broker
 {
 public:
     Broker(const QString &system, QTemporaryDir &tmp)
     {
         m_port = freePort();
-        if (system == "zq") {
-            m_p.start(QCoreApplication::applicationDirPath() + "/zqbus",
-                      {"hub", "--port", QString::number(m_port)});
+        const QString port = QString::number(m_port);
+        if (system == "hub") {
+            m_p.start(QCoreApplication::applicationDirPath() + "/zqbus", {"hub", "--port", port});
+        } else if (system == "relay") {
+            m_p.start(QCoreApplication::applicationFilePath(), {"--relay", port});
         } else {
             const QString conf = tmp.filePath(QString("mosquitto-%1.conf").arg(m_port));
             QFile f(conf);
             f.open(QIODevice::WriteOnly);
             f.write(QString("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n"
-                            "log_dest none\nmax_queued_messages 0\n").arg(m_port).toUtf8());
+                            "log_dest none\nmax_queued_messages 0\nmax_connections -1\n").arg(m_port).toUtf8());
             f.close();
             m_p.start("/usr/sbin/mosquitto", {"-c", conf});
         }
@@ -122,6 +133,28 @@ public:
     }
     bool ok() const { return m_ok; }
     int port() const { return m_port; }
+    // User and system CPU time so far, in seconds.
+    double cpuSeconds() const
+    {
+        QFile f(QString("/proc/%1/stat").arg(m_p.processId()));
+        if (!f.open(QIODevice::ReadOnly))
+            return 0;
+        const QByteArray stat = f.readAll();
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        // Fields 14 and 15 of the line; the list starts at field 3.
+        return (fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+    }
+    // Resident memory in KiB.
+    long long rssKiB() const
+    {
+        QFile f(QString("/proc/%1/status").arg(m_p.processId()));
+        if (!f.open(QIODevice::ReadOnly))
+            return 0;
+        for (const QByteArray &line : f.readAll().split('\n'))
+            if (line.startsWith("VmRSS:"))
+                return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        return 0;
+    }
 
 private:
     QProcess m_p;
@@ -130,7 +163,9 @@ private:
 };
 
 struct Throughput {
-    double rate = 0;   // deliveries per second
+    double rate = 0;        // deliveries per second
+    double cpuSeconds = 0;  // the server's CPU time from the publisher's start to the last delivery
+    long long received = 0;
     long long lost = 0, duplicated = 0, reordered = 0, failed = 0;
     bool ok = false;
 };
@@ -145,13 +180,13 @@ Throughput runPublish(const QString &system, int subscribers, int count, QTempor
     const int idleMs = 3000;
     std::vector<std::unique_ptr<Child>> subs;
     QByteArray rest;
-    for (int i = 0; i < subscribers; ++i) {
+    for (int i = 0; i < subscribers; ++i)
         subs.push_back(std::make_unique<Child>(system, QStringList{"sub", port, QString::number(count),
                                                                    QString::number(i), QString::number(idleMs)}));
-    }
     for (auto &s : subs)
         if (!s->waitFor("ready", rest, 10000))
             return r;
+    const double cpuBefore = broker.cpuSeconds();
     Child pub(system, {"pub", port, QString::number(count)});
     if (!pub.waitFor("start", rest))
         return r;
@@ -170,6 +205,8 @@ Throughput runPublish(const QString &system, int subscribers, int count, QTempor
         r.reordered += f[3].toLongLong();
         last = std::max(last, f[5].toLongLong());
     }
+    r.cpuSeconds = broker.cpuSeconds() - cpuBefore;
+    r.received = received;
     r.rate = received / ((last - start) / 1e9);
     r.ok = true;
     return r;
@@ -206,6 +243,26 @@ Latency runLatency(const QString &system, int rounds, QTemporaryDir &tmp)
     return r;
 }
 
+// Resident memory the server adds per connected (idle) client, in KiB.
+double runMemory(const QString &system, int clients, QTemporaryDir &tmp)
+{
+    Broker broker(system, tmp);
+    if (!broker.ok())
+        return -1;
+    // A first client, so that what any server sets up once is not counted.
+    Child first(system, {"idle", QString::number(broker.port()), "1"});
+    QByteArray rest;
+    if (!first.waitFor("joined", rest, 10000))
+        return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const long long before = broker.rssKiB();
+    Child many(system, {"idle", QString::number(broker.port()), QString::number(clients)});
+    if (!many.waitFor("joined", rest, 60000) || rest.toInt() != clients)
+        return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    return double(broker.rssKiB() - before) / clients;
+}
+
 int runRole(const QStringList &a)
 {
     const QString system = a.value(0), role = a.value(1);
@@ -220,13 +277,17 @@ int runRole(const QStringList &a)
         return zq ? zqPong(port) : mqttPong(port);
     if (role == "ping")
         return zq ? zqPing(port, a.value(3).toInt()) : mqttPing(port, a.value(3).toInt());
+    if (role == "idle")
+        return zq ? zqIdle(port, a.value(3).toInt()) : mqttIdle(port, a.value(3).toInt());
     return 2;
 }
 
-QString median3(std::vector<double> v, int decimals)
+double median(std::vector<double> v)
 {
+    if (v.empty())
+        return 0;
     std::sort(v.begin(), v.end());
-    return QString::number(v[v.size() / 2], 'f', decimals);
+    return v[v.size() / 2];
 }
 
 } // namespace
@@ -237,55 +298,95 @@ int main(int argc, char *argv[])
     QStringList args = app.arguments().mid(1);
     if (args.value(0) == "--role")
         return runRole(args.mid(1));
+    if (args.value(0) == "--relay")
+        return runRelay(args.value(1).toInt());
 
-    int count = 200000, fanoutCount = 60000, rounds = 20000, repeat = 3;
+    int count = 200000, fanoutCount = 60000, rounds = 20000, repeat = 3, idle = 200;
     for (int i = 0; i + 1 < args.size(); i += 2) {
         const int v = args[i + 1].toInt();
         if (args[i] == "--count") count = v;
         else if (args[i] == "--fanout-count") fanoutCount = v;
         else if (args[i] == "--rounds") rounds = v;
         else if (args[i] == "--repeat") repeat = std::max(1, v);
+        else if (args[i] == "--idle") idle = std::max(1, v);
     }
     QTemporaryDir tmp;
     QTextStream out(stdout);
-    out << "bus benchmark: 200-byte JSON texts, 127.0.0.1, clients in separate processes, "
-        << repeat << " run(s) each, median shown\n";
-    out << "  1->1: " << count << " messages; 1->8: " << fanoutCount << " messages x 8; round trip: "
-        << rounds << " rounds\n\n";
+    out << "bus benchmark: 200-byte JSON texts, 127.0.0.1, clients in separate processes, " << repeat
+        << " interleaved run(s) of each server, median shown\n";
+    out << "  1->1: " << count << " messages; 1->8: " << fanoutCount << " messages x 8; round trip: " << rounds
+        << " rounds; memory: " << idle << " idle clients\n";
+    out << "  hub: zqbus hub; relay: this program's raw epoll relay (same clients as the hub); mosquitto: QoS 0\n\n";
     out.flush();
 
-    for (const QString &system : QStringList{"zq", "mosquitto"}) {
-        std::vector<double> one, eight, p50, p99;
-        long long lost = 0, dup = 0, reord = 0, failed = 0, runs = 0;
+    struct Figures {
+        std::vector<double> one, eight, p50, p99, cpu, memory;
+        long long lost = 0, dup = 0, reord = 0, failed = 0;
+        // CPU ticks are coarse (10 ms): summed over every throughput run.
+        double cpuSeconds = 0;
+        long long delivered = 0;
         bool ok = true;
-        for (int r = 0; r < repeat && ok; ++r) {
+    };
+    std::map<QString, Figures> fig;
+    for (int r = 0; r < repeat; ++r) {
+        for (const QString &system : kSystems) {
+            Figures &f = fig[system];
+            if (!f.ok)
+                continue;
             const Throughput a = runPublish(system, 1, count, tmp);
             const Throughput b = runPublish(system, 8, fanoutCount, tmp);
             const Latency l = runLatency(system, rounds, tmp);
-            ok = a.ok && b.ok && l.ok;
-            if (!ok)
-                break;
-            one.push_back(a.rate);
-            eight.push_back(b.rate);
-            p50.push_back(l.p50);
-            p99.push_back(l.p99);
-            lost += a.lost + b.lost + l.lost;
-            dup += a.duplicated + b.duplicated;
-            reord += a.reordered + b.reordered + l.wrong;
-            failed += a.failed + b.failed;
-            ++runs;
+            const double m = r == 0 ? runMemory(system, idle, tmp) : 0;
+            f.ok = a.ok && b.ok && l.ok && (r > 0 || m >= 0);
+            if (!f.ok) {
+                out << system << ": run failed (server or client did not start or finish)\n";
+                out.flush();
+                continue;
+            }
+            f.one.push_back(a.rate);
+            f.eight.push_back(b.rate);
+            f.p50.push_back(l.p50);
+            f.p99.push_back(l.p99);
+            f.cpuSeconds += a.cpuSeconds + b.cpuSeconds;
+            f.delivered += a.received + b.received;
+            f.cpu = {f.delivered ? f.cpuSeconds * 1000.0 / (f.delivered / 1000.0) : 0};
+            if (r == 0)
+                f.memory.push_back(m);
+            f.lost += a.lost + b.lost + l.lost;
+            f.dup += a.duplicated + b.duplicated;
+            f.reord += a.reordered + b.reordered + l.wrong;
+            f.failed += a.failed + b.failed;
         }
-        const QString name = system == "zq" ? "zq bus   " : "mosquitto";
-        if (!ok) {
-            out << name << "  run failed (broker or client did not start or finish)\n";
-            out.flush();
-            continue;
-        }
-        out << name << "  1->1 " << median3(one, 0) << " msg/s   1->8 " << median3(eight, 0)
-            << " deliveries/s   round trip p50 " << median3(p50, 1) << " us  p99 " << median3(p99, 1)
-            << " us   lost " << lost << "  duplicated " << dup << "  reordered " << reord
-            << "  send failures " << failed << "\n";
-        out.flush();
     }
+
+    const auto row = [&](const char *name, std::vector<double> Figures::*what, int decimals) {
+        out << QString("%1").arg(name, -30);
+        for (const QString &s : kSystems)
+            out << QString("%1").arg(fig[s].ok ? QString::number(median(fig[s].*what), 'f', decimals) : "-", 12);
+        const double hub = median(fig["hub"].*what);
+        for (const QString &s : {QString("relay"), QString("mosquitto")}) {
+            const double other = median(fig[s].*what);
+            out << QString("%1").arg(fig[s].ok && fig["hub"].ok && other > 0 ? QString::number(hub / other, 'f', 2)
+                                                                             : "-", 14);
+        }
+        out << "\n";
+    };
+    out << QString("%1").arg("", -30);
+    for (const QString &s : kSystems)
+        out << QString("%1").arg(s, 12);
+    out << QString("%1%2").arg("hub/relay", 14).arg("hub/mosquitto", 14) << "\n";
+    row("1->1 messages/s", &Figures::one, 0);
+    row("1->8 deliveries/s", &Figures::eight, 0);
+    row("round trip p50 us", &Figures::p50, 1);
+    row("round trip p99 us", &Figures::p99, 1);
+    row("CPU ms per 1000 delivered", &Figures::cpu, 3);   // over all 1->1 and 1->8 runs
+    row("memory KiB per client", &Figures::memory, 1);
+    out << "\n";
+    for (const QString &s : kSystems)
+        out << QString("%1: lost %2, duplicated %3, reordered %4, send failures %5\n")
+                   .arg(s, -10).arg(fig[s].lost).arg(fig[s].dup).arg(fig[s].reord).arg(fig[s].failed);
+    out << "\ngoals: round trip p50 hub/relay <= 1.20 and hub/mosquitto <= 0.80; "
+           "1->1 and 1->8 hub/relay >= 0.20\n";
+    out.flush();
     return 0;
 }

@@ -5,8 +5,13 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace bench {
 
@@ -175,6 +180,39 @@ int mqttPing(int port, int rounds)
         }
     }
     printLatency(st.rtt, lost, st.wrong);
+    return 0;
+}
+
+int mqttIdle(int port, int count)
+{
+    // Plain MQTT 3.1.1 CONNECTs, so that each client costs this process a
+    // socket only; they stay until the process is ended.
+    std::vector<int> fds;
+    int joined = 0;
+    for (int i = 0; i < count; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(quint16(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
+            ::close(fd);
+            continue;
+        }
+        const std::string id = "bench-idle-" + std::to_string(i);
+        std::string body("\x00\x04MQTT\x04\x02\x00\x3c", 10);
+        body += char(id.size() >> 8);
+        body += char(id.size() & 0xff);
+        body += id;
+        const std::string packet = std::string(1, '\x10') + char(body.size()) + body;
+        char ack[4] = {};
+        if (::send(fd, packet.data(), packet.size(), MSG_NOSIGNAL) == ssize_t(packet.size())
+            && ::recv(fd, ack, sizeof ack, MSG_WAITALL) == 4 && ack[0] == 0x20 && ack[3] == 0)
+            ++joined;
+        fds.push_back(fd);
+    }
+    printLine("joined", joined);
+    ::pause();
     return 0;
 }
 

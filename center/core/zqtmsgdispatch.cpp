@@ -35,6 +35,15 @@ QString portNameOf(IZQMessageManager *serial)
     return manager ? manager->portName() : QString();
 }
 
+// A key of the group [Bus] in version.ini beside the program.
+QVariant busSetting(const QString &key, const QVariant &fallback)
+{
+    QSettings settings(QCoreApplication::applicationDirPath() + QStringLiteral("/version.ini"),
+                       QSettings::IniFormat);
+    settings.setIniCodec("UTF-8");
+    return settings.value(QStringLiteral("Bus/") + key, fallback);
+}
+
 int signedByte(const QByteArray &frame, int offset)
 {
     return offset < frame.size() ? int(qint8(frame.at(offset))) : 0;
@@ -57,6 +66,9 @@ ZQTMsgDispatch::ZQTMsgDispatch(QObject *parent) : QObject(parent)
     m_ipc = new ZQIPC;
     const int busPort = ZQIPC::busPort();
     const bool allAddresses = busListensOnAllAddresses();
+    // Users admitted besides the centre's own, and the most connections served.
+    m_ipc->setHubAllowedUsers(busSetting(QStringLiteral("AllowUsers"), QString()).toStringList());
+    m_ipc->setHubMaxConnections(busSetting(QStringLiteral("MaxClients"), 0).toInt());
     if (!m_ipc->createTcpServer(busPort, allAddresses))
         qCWarning(lcDispatch) << "bus hub not started on port" << busPort;
     else if (allAddresses)
@@ -105,10 +117,7 @@ ZQTMsgDispatch::~ZQTMsgDispatch()
 
 bool ZQTMsgDispatch::busListensOnAllAddresses()
 {
-    QSettings settings(QCoreApplication::applicationDirPath() + QStringLiteral("/version.ini"),
-                       QSettings::IniFormat);
-    settings.setIniCodec("UTF-8");
-    return settings.value(QStringLiteral("Bus/ListenAll"), 0).toInt() == 1;
+    return busSetting(QStringLiteral("ListenAll"), 0).toInt() == 1;
 }
 
 void ZQTMsgDispatch::init()

@@ -14,6 +14,8 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <grp.h>
+#include <sys/wait.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -81,6 +83,52 @@ inline QByteArray frame(const QString &text)
     QByteArray out;
     ZQWire::appendFrame(out, text.toUtf8());
     return out;
+}
+
+// What a connection made by another user saw of the hub.
+enum class AsUser { Greeted, Closed, Failed };
+
+// Connects to the hub from a forked child that runs as `uid`/`gid` (the
+// tests run as root), writes `bytes` and reads until the hub greets it or
+// closes the connection. Only system calls in the child: the test process
+// has threads.
+inline AsUser connectAsUser(uid_t uid, gid_t gid, int port, const QByteArray &bytes)
+{
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return AsUser::Failed;
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(3);
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(quint16(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
+            ::_exit(4);
+        (void)!::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
+        char buf[16];
+        size_t got = 0;
+        while (got < 8) {
+            pollfd pfd{fd, POLLIN, 0};
+            if (::poll(&pfd, 1, 5000) <= 0)
+                ::_exit(5);
+            const ssize_t n = ::recv(fd, buf + got, sizeof buf - got, 0);
+            if (n <= 0)
+                ::_exit(0);   // closed (or reset) by the hub
+            got += size_t(n);
+        }
+        ::_exit(::memcmp(buf, "succeful", 8) == 0 ? 1 : 6);
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return AsUser::Failed;
+    switch (WEXITSTATUS(status)) {
+    case 0: return AsUser::Closed;
+    case 1: return AsUser::Greeted;
+    default: return AsUser::Failed;
+    }
 }
 
 // A bus client on a plain socket.

@@ -57,6 +57,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     check(mWhole == mCut && rWhole == rCut);
     check(mWhole.size() == data.count('\0'));
 
+    // The hub's own split of the bytes: pieces lie within the payload, and a
+    // publish's message is everything behind the first marker.
+    const ZQWire::RoutingView v = ZQWire::splitFrameBytes(data.constData(), data.size());
+    if (v.kind != ZQWire::Kind::Invalid) {
+        check(v.firstAt >= 0 && v.firstSize >= 0 && v.firstAt + v.firstSize <= data.size());
+        check(v.secondAt >= 0 && v.secondSize >= 0 && v.secondAt + v.secondSize <= data.size());
+    }
+    if (v.kind == ZQWire::Kind::Publish)
+        check(v.secondAt + v.secondSize == data.size() && data.mid(v.firstSize, 4) == ZQWire::kMarker);
+
+    // Monitor records: any text comes back whole; any bytes parse or not
+    // without harm.
+    ZQWire::MonitorRecord m;
+    const QByteArray record = ZQWire::monitorRecord("directed", 1, "A", "B", 1, data.constData(), data.size());
+    check(ZQWire::parseMonitorRecord(record.chopped(1), m) && m.text == data);
+    ZQWire::parseMonitorRecord(data, m);
+
     // Frame texts: a publish keeps every character behind the first marker.
     const QString text = QString::fromUtf8(data);
     const ZQWire::Routing r = ZQWire::splitFrameText(text);

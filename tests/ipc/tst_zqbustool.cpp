@@ -26,6 +26,9 @@ private slots:
     void exitCodes();
     void deliveries_data();
     void deliveries();
+    void listenStartedAgainGetsOneCopy();
+    void monitorShowsRoutedTexts_data();
+    void monitorShowsRoutedTexts();
     void listenEndsWhenHubGoes();
     void hubRunsAndStopsOnSignal();
 
@@ -182,6 +185,81 @@ void TstZQBusTool::deliveries()
     QVERIFY(listener.waitForFinished(10000));
     QCOMPARE(listener.exitCode(), 0);
     QCOMPARE(QString::fromUtf8(listener.readAllStandardOutput()), printed);
+}
+
+void TstZQBusTool::listenStartedAgainGetsOneCopy()
+{
+    // A listener started a third time under the same identifier, each run
+    // subscribing to the same source: one publish is printed once.
+    const QString source = bustest::uniqueId("AGAIN");
+    const QString self = bustest::uniqueId("LISTEN");
+    for (int run = 0; run < 2; ++run) {
+        QProcess earlier;
+        QVERIFY(startListener(earlier, {"--as", self, "--subscribe", source}));
+        earlier.terminate();
+        QVERIFY(earlier.waitForFinished(5000));
+    }
+    QProcess listener;
+    QVERIFY(startListener(listener, {"--as", self, "--subscribe", source, "--count", "2", "--timeout", "10"}));
+    for (const QStringList &send : {QStringList{"--as", source, "published once"},
+                                    QStringList{"--to", self, "end"}}) {
+        QProcess sender;
+        sender.start(zqbus(), withPort(QStringList{"send"} + send));
+        QVERIFY(sender.waitForFinished(10000));
+        QCOMPARE(sender.exitCode(), 0);
+    }
+    QVERIFY(listener.waitForFinished(10000));
+    QCOMPARE(QString::fromUtf8(listener.readAllStandardOutput()), QString("published once\nend\n"));
+}
+
+void TstZQBusTool::monitorShowsRoutedTexts_data()
+{
+    // Sent, in this order: a broadcast from A, a JSON text from A to B, a
+    // plain text from C to B. Times are shown as [T].
+    QTest::addColumn<QStringList>("filters");
+    QTest::addColumn<QString>("printed");
+    const QString broadcast = "[T] broadcast ID_TOOL_A -> ID_ALL (1 clients)\n{\n    \"eventid\": \"PING\"\n}\n";
+    const QString json = "[T] directed ID_TOOL_A -> ID_TOOL_B\n{\n    \"eventid\": \"SET_PEN\",\n    \"param\": 1\n}\n";
+    const QString plain = "[T] directed ID_TOOL_C -> ID_TOOL_B\nplain Z&&Q text\n";
+    QTest::newRow("everything") << QStringList{"--count", "3"} << broadcast + json + plain;
+    QTest::newRow("from") << QStringList{"--from", "ID_TOOL_C", "--count", "1"} << plain;
+    QTest::newRow("to and event") << QStringList{"--to", "ID_TOOL_B", "--event", "SET_PEN", "--count", "1"} << json;
+    QTest::newRow("either event") << QStringList{"--event", "PING", "--event", "SET_PEN", "--count", "2"}
+                                  << broadcast + json;
+}
+
+void TstZQBusTool::monitorShowsRoutedTexts()
+{
+    QFETCH(QStringList, filters);
+    QFETCH(QString, printed);
+    bustest::RawPeer b;
+    QVERIFY(b.join(m_port, "ID_TOOL_B"));
+    QProcess monitor;
+    monitor.start(zqbus(), withPort(QStringList{"monitor", "--timeout", "20"} + filters));
+    QByteArray err;
+    QElapsedTimer clock;
+    clock.start();
+    while (!err.contains("monitoring the bus") && clock.elapsed() < 5000 && monitor.state() != QProcess::NotRunning) {
+        monitor.waitForReadyRead(100);
+        err += monitor.readAllStandardError();
+    }
+    QVERIFY2(err.contains("monitoring the bus"), err.constData());
+    for (const QStringList &send : {QStringList{"--as", "ID_TOOL_A", "--all", "{\"eventid\":\"PING\"}"},
+                                    QStringList{"--as", "ID_TOOL_A", "--to", "ID_TOOL_B", "{\"eventid\":\"SET_PEN\",\"param\":1}"},
+                                    QStringList{"--as", "ID_TOOL_C", "--to", "ID_TOOL_B", "plain Z&&Q text"}}) {
+        QProcess sender;
+        sender.start(zqbus(), withPort(QStringList{"send"} + send));
+        QVERIFY(sender.waitForFinished(10000));
+        QCOMPARE(sender.exitCode(), 0);
+    }
+    QVERIFY(monitor.waitForFinished(10000));
+    QCOMPARE(monitor.exitCode(), 0);
+    QString out = QString::fromUtf8(monitor.readAllStandardOutput());
+    out.replace(QRegularExpression("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d\\]", QRegularExpression::MultilineOption), "[T]");
+    QCOMPARE(out, printed);
+    // The monitor is no client: B heard only the texts, the broadcast included.
+    QTRY_COMPARE(b.inbox(), (QStringList{"{\"eventid\":\"PING\"}", "{\"eventid\":\"SET_PEN\",\"param\":1}",
+                                         "plain Z&&Q text"}));
 }
 
 void TstZQBusTool::listenEndsWhenHubGoes()

@@ -56,6 +56,10 @@ private slots:
     void manyClientsLoseNothing();
     void reconnectingRejoinsRestartedHub();
     void reconnectingBacksOffWhenHubKeepsClosing();
+    void rejoinSendsTheSubscriptionsHeld_data();
+    void rejoinSendsTheSubscriptionsHeld();
+    void rejoinDeliversEachPublishOnce();
+    void subscribingAndSendingWhileRejoining();
 };
 
 void TstZQIPC::initTestCase()
@@ -491,6 +495,158 @@ void TstZQIPC::reconnectingBacksOffWhenHubKeepsClosing()
     for (int i = 0; i < minGaps.size(); ++i)
         QVERIFY2(joins.at(i + 1) - joins.at(i) >= minGaps.at(i), qPrintable(QString::number(i)));
     QVERIFY(!bus.isConnected());
+}
+
+void TstZQIPC::rejoinSendsTheSubscriptionsHeld_data()
+{
+    // Steps: "+S" registerMsgAccept(S), "-S" deleteMsgAccept(S). Expected: the
+    // sources subscribed again, in order, when the facade rejoins; the hub
+    // holds one record per subscribe and an unsubscribe removes one.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("sentOnRejoin");
+    QTest::newRow("once") << QStringList{"+S"} << QStringList{"S"};
+    QTest::newRow("twice") << QStringList{"+S", "+S"} << QStringList{"S", "S"};
+    QTest::newRow("twice, one withdrawn") << QStringList{"+S", "+S", "-S"} << QStringList{"S"};
+    QTest::newRow("withdrawn") << QStringList{"+S", "-S", "-S"} << QStringList{};
+    QTest::newRow("first one withdrawn, order kept") << QStringList{"+S", "+T", "-S", "+S"} << QStringList{"T", "S"};
+}
+
+void TstZQIPC::rejoinSendsTheSubscriptionsHeld()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, sentOnRejoin);
+    FakeHub hub;
+    ZQIPC bus;
+    bus.setReconnecting(true);
+    const QString own = "ID_APP_RE";
+    QVERIFY(bus.createTcpClient(own, kLocal, hub.port()));
+    QVERIFY(hub.accept());
+    QCOMPARE(hub.frames(1).size(), 1);   // the hello
+    for (const QString &step : steps) {
+        if (step.startsWith('+'))
+            bus.registerMsgAccept(step.mid(1));
+        else
+            bus.deleteMsgAccept(step.mid(1));
+    }
+    QCOMPARE(hub.frames(steps.size()).size(), steps.size());
+    hub.closePeer();
+    // The facade rejoins from its event loop, which must run meanwhile.
+    bool rejoined = false;
+    QElapsedTimer clock;
+    clock.start();
+    while (!(rejoined = hub.accept(10)) && clock.elapsed() < 5000)
+        QTest::qWait(20);
+    QVERIFY(rejoined);
+    QList<QByteArray> want{own.toLatin1()};
+    for (const QString &source : sentOnRejoin)
+        want << ("ZQ&&REGZ&&Q" + source + "Z&&Q" + own).toLatin1();
+    QCOMPARE(hub.frames(want.size() + 1, 500), want);
+}
+
+void TstZQIPC::rejoinDeliversEachPublishOnce()
+{
+    // A program whose connection is taken away and that rejoins, sending its
+    // subscription again: each publish still reaches it once.
+    ZQIPC hub;
+    QVERIFY(hub.createTcpServer(0));
+    const int port = hub.serverPort();
+    const QString source = bustest::uniqueId("SRC");
+    const QString own = bustest::uniqueId("REJOIN");
+    ZQIPC bus;
+    bus.setReconnecting(true);
+    QStringList got;
+    connect(&bus, &ZQIPC::sigRecvInfo, this, [&](const QString &t) { got << t; });
+    QSignalSpy joined(&bus, &ZQIPC::sigHubJoined);
+    QVERIFY(bus.createTcpClient(own, kLocal, port));
+    bus.registerMsgAccept(source);
+    QTRY_VERIFY(got.contains("succeful"));   // registered before the thief comes
+    {
+        RawPeer thief;   // takes the identifier: the hub closes the facade's connection
+        QVERIFY(thief.join(port, own));
+        QTRY_COMPARE_WITH_TIMEOUT(joined.count(), 2, 5000);   // and the facade takes it back
+        QVERIFY(thief.waitClosed(3000));
+    }
+    bus.sentInfo(own, "rejoined");   // routed behind the subscription sent again
+    QTRY_VERIFY_WITH_TIMEOUT(got.contains("rejoined"), 3000);
+    got.clear();
+    RawPeer src;
+    QVERIFY(src.join(port, source));
+    QVERIFY(src.publish("published"));
+    QVERIFY(src.direct(own, "end"));
+    QTRY_VERIFY_WITH_TIMEOUT(got.contains("end"), 3000);
+    QCOMPARE(got, (QStringList{"published", "end"}));
+}
+
+void TstZQIPC::subscribingAndSendingWhileRejoining()
+{
+    // Threads subscribe and send while the facade's connection is taken away
+    // and it rejoins from its own thread: each subscription must reach the
+    // hub once, whether it was made just before, during or after a rejoin.
+    ZQIPC hub;
+    QVERIFY(hub.createTcpServer(0));
+    const int port = hub.serverPort();
+    const QString own = bustest::uniqueId("BUSY");
+    ZQIPC bus;
+    bus.setReconnecting(true);
+    QStringList got;
+    connect(&bus, &ZQIPC::sigRecvInfo, this, [&](const QString &t) { got << t; });
+    QSignalSpy joined(&bus, &ZQIPC::sigHubJoined);
+    QVERIFY(bus.createTcpClient(own, kLocal, port));
+
+    const int threads = 3;
+    std::atomic<bool> stop{false};
+    QVector<QStringList> sources(threads);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            for (int i = 0; !stop.load(); ++i) {
+                const QString source = QString("%1_SRC_%2_%3").arg(own).arg(t).arg(i);
+                bus.registerMsgAccept(source);
+                sources[t] << source;
+                bus.sentInfo(QString("publish %1 %2").arg(t).arg(i));
+                bus.sentInfo(own + "_NOBODY", "directed");
+                std::this_thread::sleep_for(std::chrono::milliseconds(7));
+            }
+        });
+    }
+    bustest::ScopeExit joiner([&] {
+        stop = true;
+        for (auto &w : workers)
+            w.join();
+    });
+    for (int kick = 1; kick <= 3; ++kick) {
+        // The facade's connection is registered at the hub once a text to
+        // itself comes back; then the thief takes the identifier over.
+        const QString token = QString("registered %1").arg(kick);
+        bus.sentInfo(own, token);
+        QTRY_VERIFY_WITH_TIMEOUT(got.contains(token), 5000);
+        RawPeer thief;
+        QVERIFY(thief.join(port, own));   // the hub closes the facade's connection
+        QTRY_COMPARE_WITH_TIMEOUT(joined.count(), 1 + kick, 5000);
+    }
+    stop = true;
+    for (auto &w : workers)
+        w.join();
+    workers.clear();
+    bus.sentInfo(own, "settled");
+    QTRY_VERIFY_WITH_TIMEOUT(got.contains("settled"), 5000);
+    got.clear();
+
+    RawPeer publisher;
+    QVERIFY(publisher.join(port, bustest::uniqueId("PUB")));
+    QStringList want;
+    for (const QStringList &list : qAsConst(sources)) {
+        for (const QString &source : list) {
+            QVERIFY(publisher.sendText(source + "Z&&Q" + source));   // a publish as that source
+            want << source;
+        }
+    }
+    QVERIFY(publisher.direct(own, "end"));
+    QTRY_VERIFY_WITH_TIMEOUT(got.contains("end"), 5000);
+    got.removeAll("end");
+    std::sort(got.begin(), got.end());
+    std::sort(want.begin(), want.end());
+    QCOMPARE(got, want);
 }
 
 QTEST_GUILESS_MAIN(TstZQIPC)

@@ -46,6 +46,9 @@ private slots:
     void secondHubOnTakenPortExits();
     void closeServerEndsBlockedConnections();
     void restartOnTheSamePort();
+    void monitorSeesEveryRoutedText();
+    void slowMonitorLosesTextsAndIsTold();
+    void monitorCannotSend();
 
 private:
     std::unique_ptr<ZQIPC> m_hub;
@@ -105,6 +108,18 @@ void TstZQTcpServer::routing_data()
         << QStringList{"B>NOBODY:x", "B>C:y"} << QStringList{} << QStringList{} << QStringList{"y"};
     QTest::newRow("reconnect keeps subscriptions")
         << QStringList{"A+B", "A~", "B:again"} << QStringList{"again"} << QStringList{} << QStringList{};
+    // A program that subscribes again after each start takes its earlier
+    // connection's record over instead of adding a copy.
+    QTest::newRow("subscribed again after a reconnect: one copy")
+        << QStringList{"A+B", "A~", "A+B", "A~", "A+B", "B:m"} << QStringList{"m"} << QStringList{} << QStringList{};
+    QTest::newRow("twice before a reconnect, once after: both kept")
+        << QStringList{"A+B", "A+B", "A~", "A+B", "B:m"} << QStringList{"m", "m"} << QStringList{} << QStringList{};
+    QTest::newRow("twice after a reconnect: the second one adds")
+        << QStringList{"A+B", "A~", "A+B", "A+B", "B:m"} << QStringList{"m", "m"} << QStringList{} << QStringList{};
+    QTest::newRow("withdrawn after a reconnect: none")
+        << QStringList{"A+B", "A~", "A+B", "A-B", "B:m"} << QStringList{} << QStringList{} << QStringList{};
+    QTest::newRow("another subscriber's record is not taken over")
+        << QStringList{"C+B", "A+B", "A~", "A+B", "B:m"} << QStringList{"m"} << QStringList{} << QStringList{"m"};
     QTest::newRow("disconnected subscriber is skipped")
         << QStringList{"A+B", "C+B", "A!", "B:m"} << QStringList{} << QStringList{} << QStringList{"m"};
     QTest::newRow("marker inside a message travels whole")
@@ -670,6 +685,126 @@ void TstZQTcpServer::restartOnTheSamePort()
     RawPeer c;
     QVERIFY(c.join(m_port, bustest::uniqueId("NEW")));
     QVERIFY(c.sync());
+}
+
+namespace {
+// A monitor on a plain socket: its hello, then records.
+bool joinAsMonitor(RawPeer &monitor, int port, int rcvbuf = 0)
+{
+    return monitor.join(port, "ZQ&&MONZ&&Qtest", rcvbuf);
+}
+
+QString describe(const QByteArray &bytes)
+{
+    ZQWire::MonitorRecord r;
+    if (!ZQWire::parseMonitorRecord(bytes, r))
+        return "not a record: " + QString::fromUtf8(bytes);
+    return QString("%1 %2>%3 %4 %5").arg(r.kind, r.from, r.to.join(','), QString::number(r.delivered),
+                                         QString::fromUtf8(r.text));
+}
+} // namespace
+
+void TstZQTcpServer::monitorSeesEveryRoutedText()
+{
+    RawPeer monitor, a, b, c;
+    QVERIFY(joinAsMonitor(monitor, m_port));
+    QVERIFY(a.join(m_port, "ID_MON_A"));
+    QVERIFY(b.join(m_port, "ID_MON_B"));
+    QVERIFY(c.join(m_port, "ID_MON_C"));
+    const qint64 before = QDateTime::currentMSecsSinceEpoch() * 1000;
+    QVERIFY(c.subscribe("ID_MON_B"));
+    QVERIFY(c.sync());
+    QVERIFY(a.direct("ID_MON_B", "{\"eventid\":\"PEN\"}"));
+    QVERIFY(a.sync());
+    QVERIFY(b.publish("published"));
+    QVERIFY(b.sync());
+    QVERIFY(b.broadcast("to all"));
+    QVERIFY(b.sync());
+    QVERIFY(a.direct("ID_MON_NOBODY", "lost"));
+    QVERIFY(a.sync());
+    QVERIFY(c.unsubscribe("ID_MON_B"));
+    QVERIFY(c.sync());
+    // Every routed text in routing order (the sync texts are directed ones too).
+    const QStringList want{"subscribe ID_MON_C>ID_MON_B 0 ",
+                           "directed ID_MON_C>ID_MON_C 1 sync",
+                           "directed ID_MON_A>ID_MON_B 1 {\"eventid\":\"PEN\"}",
+                           "directed ID_MON_A>ID_MON_A 1 sync",
+                           "publish ID_MON_B>ID_MON_C 1 published",
+                           "directed ID_MON_B>ID_MON_B 1 sync",
+                           "broadcast ID_MON_B>ID_MON_A,ID_MON_C 2 to all",
+                           "directed ID_MON_B>ID_MON_B 1 sync",
+                           "directed ID_MON_A>ID_MON_NOBODY 0 lost",
+                           "directed ID_MON_A>ID_MON_A 1 sync",
+                           "unsubscribe ID_MON_C>ID_MON_B 0 ",
+                           "directed ID_MON_C>ID_MON_C 1 sync"};
+    QStringList got;
+    QByteArray m;
+    qint64 lastTime = before;
+    while (got.size() < want.size() && monitor.next(m, 3000)) {
+        QString line = describe(m);
+        line.replace(QRegularExpression(" sync-\\S+$"), " sync");
+        got << line;
+        ZQWire::MonitorRecord r;
+        QVERIFY(ZQWire::parseMonitorRecord(m, r));
+        QVERIFY(r.timeUs >= lastTime - 1000);   // wall-clock microseconds, in order
+        lastTime = r.timeUs;
+    }
+    QCOMPARE(got, want);
+    // Nothing of it reached the clients as anything but their own texts.
+    QCOMPARE(b.inbox(), QStringList{"{\"eventid\":\"PEN\"}"});
+    QCOMPARE(c.inbox(), (QStringList{"published", "to all"}));
+    QCOMPARE(a.inbox(), QStringList{"to all"});
+}
+
+void TstZQTcpServer::slowMonitorLosesTextsAndIsTold()
+{
+    ZQServerDispatch::setMonitorBufferBytes(64 * 1024);
+    bustest::ScopeExit reset([] { ZQServerDispatch::setMonitorBufferBytes(0); });
+    RawPeer monitor, fast, pub;
+    QVERIFY(joinAsMonitor(monitor, m_port, 4096));   // and it reads nothing for now
+    QVERIFY(fast.join(m_port, bustest::uniqueId("FAST")));
+    QVERIFY(pub.join(m_port, bustest::uniqueId("PUB")));
+    QVERIFY(fast.subscribe(pub.id()));
+    QVERIFY(fast.sync());
+    QByteArray m;
+    const int count = 3000;
+    const QString body(1000, QChar('m'));
+    std::thread sender([&] {
+        for (int i = 0; i < count; ++i)
+            pub.publish(QString("%1:").arg(i, 4, 10, QChar('0')) + body);
+    });
+    bustest::ScopeExit joiner([&] { sender.join(); });
+    // The fast subscriber gets everything, in order, while the monitor sleeps.
+    for (int i = 0; i < count; ++i) {
+        QVERIFY2(fast.next(m, 10000), qPrintable(QString("only %1 arrived").arg(i)));
+        QCOMPARE(m.left(5), QString("%1:").arg(i, 4, 10, QChar('0')).toLatin1());
+    }
+    // The monitor then gets what fitted and is told how many it lost.
+    int publishes = 0, lost = 0, notices = 0;
+    while (monitor.next(m, 1000)) {
+        ZQWire::MonitorRecord r;
+        QVERIFY(ZQWire::parseMonitorRecord(m, r));
+        if (r.kind == "lost") {
+            lost += r.text.toInt();
+            ++notices;
+        } else if (r.kind == "publish" && r.from == pub.id()) {
+            ++publishes;
+        }
+    }
+    QVERIFY(notices > 0);
+    QVERIFY(publishes > 0);
+    QCOMPARE(publishes + lost, count);
+}
+
+void TstZQTcpServer::monitorCannotSend()
+{
+    RawPeer monitor, target;
+    QVERIFY(joinAsMonitor(monitor, m_port));
+    QVERIFY(target.join(m_port, bustest::uniqueId("TARGET")));
+    QVERIFY(monitor.direct(target.id(), "from a monitor"));
+    QVERIFY(monitor.waitClosed(3000));
+    QVERIFY(target.sync());
+    QCOMPARE(target.inbox(), QStringList{});
 }
 
 QTEST_GUILESS_MAIN(TstZQTcpServer)

@@ -37,6 +37,8 @@ private slots:
     void splitFrameText();
     void takeReplies_data();
     void takeReplies();
+    void monitorRecords_data();
+    void monitorRecords();
 };
 
 void TstZQWire::appendFrameLimits_data()
@@ -204,6 +206,52 @@ void TstZQWire::takeReplies()
         ZQWire::takeReplies(carry, r.constData(), r.size(), got);
     QCOMPARE(got, messages);
     QCOMPARE(carry, left);
+}
+
+void TstZQWire::monitorRecords_data()
+{
+    QTest::addColumn<QByteArray>("kind");
+    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<QByteArray>("to");
+    QTest::addColumn<int>("delivered");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("receivers");
+    QTest::newRow("directed") << QByteArray("directed") << QByteArray("ID_A") << QByteArray("ID_B") << 1
+                              << QByteArray("{\"eventid\":\"X\"}") << QStringList{"ID_B"};
+    QTest::newRow("publish to several, marker in the text")
+        << QByteArray("publish") << QByteArray("ID_A") << QByteArray("ID_B,ID_C") << 2 << QByteArray("aZ&&QbZ&&Q")
+        << QStringList{"ID_B", "ID_C"};
+    QTest::newRow("publish to nobody") << QByteArray("publish") << QByteArray("ID_A") << QByteArray() << 0
+                                       << QByteArray("t") << QStringList{};
+    QTest::newRow("subscribe, no text") << QByteArray("subscribe") << QByteArray("ID_B") << QByteArray("ID_A") << 0
+                                        << QByteArray() << QStringList{"ID_A"};
+    QTest::newRow("non-ASCII") << QByteArray("directed") << QByteArray("ID_名") << QByteArray("ID_B") << 0
+                               << QString::fromUtf8("白板").toUtf8() << QStringList{"ID_B"};
+}
+
+void TstZQWire::monitorRecords()
+{
+    QFETCH(QByteArray, kind);
+    QFETCH(QByteArray, from);
+    QFETCH(QByteArray, to);
+    QFETCH(int, delivered);
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, receivers);
+    const QByteArray bytes = monitorRecord(kind.constData(), 1700000000123456, from, to, delivered,
+                                           text.constData(), text.size());
+    QVERIFY(bytes.endsWith('\0'));
+    QCOMPARE(bytes.count('\0'), 1);   // one hub-to-client message
+    MonitorRecord r;
+    QVERIFY(parseMonitorRecord(bytes.chopped(1), r));
+    QCOMPARE(r.kind, QString::fromUtf8(kind));
+    QCOMPARE(r.timeUs, qint64(1700000000123456));
+    QCOMPARE(r.from, QString::fromUtf8(from));
+    QCOMPARE(r.to, receivers);
+    QCOMPARE(r.delivered, delivered);
+    QCOMPARE(r.text, text);
+    // Cut short, or with a count that is no number, it is not a record.
+    QVERIFY(!parseMonitorRecord(bytes.left(bytes.indexOf(kMarker, bytes.indexOf(kMarker) + 1)), r));
+    QVERIFY(!parseMonitorRecord(QByteArray(kind + "Z&&Q1Z&&QaZ&&QbZ&&QxZ&&Qt"), r));
 }
 
 QTEST_APPLESS_MAIN(TstZQWire)

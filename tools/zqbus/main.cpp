@@ -12,6 +12,9 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QDateTime>
+#include <QJsonObject>
 #include <QTime>
 #include <QFile>
 #include <QJsonDocument>
@@ -20,7 +23,9 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -30,7 +35,7 @@ enum ExitCode {
     kUsage = 2,       // bad command line
     kUnreachable = 3, // no hub at the address
     kTimeout = 4,     // listen: --count texts did not arrive within --timeout
-    kRefused = 5,     // the hub refused the --as identifier
+    kRefused = 5,     // the hub refused the --as identifier (or the monitor)
 };
 
 const char kDefaultHost[] = "127.0.0.1";
@@ -40,20 +45,24 @@ const char kUsageText[] =
     "Usage: zqbus <command> [options]\n"
     "\n"
     "Commands:\n"
-    "  hub     [--port N]                         run a standalone bus hub\n"
+    "  hub     [--port N] [--allow-users LIST] [--max-clients N]\n"
+    "                                             run a standalone bus hub\n"
     "  send    [--as ID] [--to ID|--all] [TEXT]   send TEXT (or standard input);\n"
     "                                             no target: publish to subscribers\n"
     "  listen  [--as ID] [--subscribe SOURCE]... [--count N] [--timeout S] [--time] [--rejoin]\n"
     "                                             print received texts (JSON indented);\n"
     "                                             --time: with their arrival time;\n"
     "                                             --rejoin: wait for the hub, rejoin when it restarts\n"
+    "  monitor [--from ID]... [--to ID]... [--event NAME]... [--count N] [--timeout S]\n"
+    "                                             print every text the hub routes, with time,\n"
+    "                                             kind, sender and receivers (the hub's own user only)\n"
     "\n"
     "Common options: --host IP|NAME (default 127.0.0.1), --port N (default 23334 or $VELA_BUS_PORT),\n"
     "                --verbose (bus trace lines on standard error), --help, --version\n"
     "\n"
     "Exit codes: 0 done, 1 write failed or hub port taken, 2 bad usage,\n"
     "            3 hub not reachable, 4 timeout before --count texts arrived,\n"
-    "            5 the hub refused the --as identifier\n";
+    "            5 the hub refused the --as identifier or the monitor\n";
 
 int fail(int code, const QString &message)
 {
@@ -93,6 +102,20 @@ int parseCommand(QCommandLineParser &p, const QStringList &args, int &port)
     if (p.isSet("verbose"))
         QLoggingCategory::setFilterRules("vela.ipc.debug=true");
     return -1;
+}
+
+// --count N and --timeout S of listen and monitor (-1: not given). Returns
+// 0, or the exit code after printing the error line.
+int parseCountAndTimeout(const QCommandLineParser &p, int &count, double &seconds)
+{
+    bool ok = true;
+    count = p.isSet("count") ? p.value("count").toInt(&ok) : -1;
+    if (!ok || (p.isSet("count") && count <= 0))
+        return fail(kUsage, QString("bad --count \"%1\"").arg(p.value("count")));
+    seconds = p.isSet("timeout") ? p.value("timeout").toDouble(&ok) : -1;
+    if (!ok || (p.isSet("timeout") && seconds <= 0))
+        return fail(kUsage, QString("bad --timeout \"%1\"").arg(p.value("timeout")));
+    return 0;
 }
 
 // The IPv4 address of --host: a dotted address as it is, a name such as
@@ -138,20 +161,28 @@ int joinBus(ZQIPC &bus, const QCommandLineParser &p, int port)
     if (greeted)
         return kOk;
     return fail(kRefused, QString("the hub did not take the identifier \"%1\" (empty, \"ID_ALL\", \"ID_NULL\""
-                                  " and texts holding \"Z&&Q\" are reserved); choose another --as")
-                              .arg(p.value("as")));
+                                  " and texts holding \"Z&&Q\" are reserved; choose another --as), or it does not"
+                                  " admit this user (uid %2): it admits its own user and those of [Bus] AllowUsers")
+                              .arg(p.value("as"))
+                              .arg(::geteuid()));
 }
 
 int runHub(const QStringList &args)
 {
     QCommandLineParser p;
     addCommonOptions(p);
+    p.addOption({"allow-users", "Also admit these users (uids, names, @group, @gid; comma-separated).", "LIST"});
+    p.addOption({"max-clients", "Serve at most N connections at once.", "N"});
     int port = 0;
     const int early = parseCommand(p, args, port);
     if (early >= 0)
         return early;
     if (!p.positionalArguments().isEmpty())
         return fail(kUsage, "hub takes no arguments");
+    bool ok = true;
+    const int maxClients = p.isSet("max-clients") ? p.value("max-clients").toInt(&ok) : 0;
+    if (!ok || maxClients < 0 || (p.isSet("max-clients") && maxClients == 0))
+        return fail(kUsage, QString("bad --max-clients \"%1\"").arg(p.value("max-clients")));
 
     // The library ends the process when the port cannot be bound; say first
     // which port is taken and what to do.
@@ -163,6 +194,8 @@ int runHub(const QStringList &args)
                                      .arg(port));
     }
     ZQIPC bus;
+    bus.setHubAllowedUsers(p.value("allow-users").split(','));
+    bus.setHubMaxConnections(maxClients);
     if (!bus.createTcpServer(port))
         return fail(kFailed, QString("cannot listen on port %1").arg(port));
     std::fprintf(stderr, "zqbus: hub listening on 127.0.0.1:%d\n", bus.serverPort());
@@ -256,13 +289,10 @@ int runListen(const QStringList &args)
         return early;
     if (!p.positionalArguments().isEmpty())
         return fail(kUsage, "listen takes no TEXT");
-    bool ok = true;
-    const int count = p.isSet("count") ? p.value("count").toInt(&ok) : -1;
-    if (!ok || (p.isSet("count") && count <= 0))
-        return fail(kUsage, QString("bad --count \"%1\"").arg(p.value("count")));
-    const double seconds = p.isSet("timeout") ? p.value("timeout").toDouble(&ok) : -1;
-    if (!ok || (p.isSet("timeout") && seconds <= 0))
-        return fail(kUsage, QString("bad --timeout \"%1\"").arg(p.value("timeout")));
+    int count = -1;
+    double seconds = -1;
+    if (const int bad = parseCountAndTimeout(p, count, seconds))
+        return bad;
     const QString self = p.value("as");
     if (self.isEmpty())
         return fail(kUsage, "--as needs a non-empty identifier");
@@ -339,6 +369,115 @@ int runListen(const QStringList &args)
     return code;
 }
 
+// One routed text as the monitor prints it: a header line with the time,
+// kind, sender and receivers, then the text (JSON indented).
+QString monitorHeader(const ZQWire::MonitorRecord &r)
+{
+    const QString time = QDateTime::fromMSecsSinceEpoch(r.timeUs / 1000).toString("HH:mm:ss.zzz");
+    if (r.kind == QLatin1String("lost"))
+        return QString("[%1] lost %2 texts: the monitor read too slowly").arg(time, QString::fromUtf8(r.text));
+    QString to = r.to.join(", ");
+    if (r.kind == QLatin1String("broadcast"))
+        to = QString("ID_ALL (%1 clients)").arg(r.delivered);
+    else if (r.kind == QLatin1String("publish") && r.to.isEmpty())
+        to = "(no subscriber)";
+    else if (r.kind == QLatin1String("directed") && r.delivered == 0)
+        to += " (not connected)";
+    return QString("[%1] %2 %3 -> %4").arg(time, r.kind, r.from, to);
+}
+
+QString eventOf(const QByteArray &text)
+{
+    return QJsonDocument::fromJson(text).object().value("eventid").toString();
+}
+
+int runMonitor(const QStringList &args)
+{
+    QCommandLineParser p;
+    addCommonOptions(p);
+    p.addOption({"from", "Only texts from ID (repeatable).", "ID"});
+    p.addOption({"to", "Only texts to ID (repeatable).", "ID"});
+    p.addOption({"event", "Only JSON texts with this \"eventid\" (repeatable).", "NAME"});
+    p.addOption({"count", "Exit after N texts shown.", "N"});
+    p.addOption({"timeout", "Exit after S seconds.", "S"});
+    int port = 0;
+    const int early = parseCommand(p, args, port);
+    if (early >= 0)
+        return early;
+    if (!p.positionalArguments().isEmpty())
+        return fail(kUsage, "monitor takes no TEXT");
+    int count = -1;
+    double seconds = -1;
+    if (const int bad = parseCountAndTimeout(p, count, seconds))
+        return bad;
+    const QByteArray host = hostAddress(p.value("host"));
+    if (host.isEmpty())
+        return fail(kUsage, QString("no IPv4 address for host \"%1\"").arg(p.value("host")));
+    const QStringList from = p.values("from"), to = p.values("to"), events = p.values("event");
+
+    QTcpSocket socket;
+    socket.connectToHost(QString::fromLatin1(host), quint16(port));
+    if (!socket.waitForConnected(3000))
+        return fail(kUnreachable, QString("no bus hub at %1:%2").arg(p.value("host")).arg(port));
+    QByteArray hello;
+    ZQWire::appendFrame(hello, QByteArray(ZQWire::kKindMonitor) + ZQWire::kMarker + "zqbus");
+    socket.write(hello);
+
+    int code = kOk, shown = 0;
+    bool greeted = false;
+    QByteArray carry;
+    QObject::connect(&socket, &QTcpSocket::readyRead, [&] {
+        const QByteArray bytes = socket.readAll();
+        QList<QByteArray> messages;
+        ZQWire::takeReplies(carry, bytes.constData(), bytes.size(), messages);
+        for (const QByteArray &m : messages) {
+            if (!greeted) {
+                greeted = m == ZQWire::kHelloReply;
+                if (greeted)
+                    std::fprintf(stderr, "zqbus: monitoring the bus at %s:%d\n", qPrintable(p.value("host")), port);
+                continue;
+            }
+            ZQWire::MonitorRecord r;
+            if (!ZQWire::parseMonitorRecord(m, r))
+                continue;
+            const bool lost = r.kind == QLatin1String("lost");
+            if (!lost && ((!from.isEmpty() && !from.contains(r.from))
+                          || (!to.isEmpty() && std::none_of(to.begin(), to.end(), [&](const QString &id) {
+                                  return r.to.contains(id);
+                              }))
+                          || (!events.isEmpty() && !events.contains(eventOf(r.text)))))
+                continue;
+            out() << monitorHeader(r) << '\n';
+            if (!lost && (r.kind != QLatin1String("subscribe") && r.kind != QLatin1String("unsubscribe")))
+                printText(QString::fromUtf8(r.text), false);
+            out().flush();
+            if (!lost && count > 0 && ++shown >= count)
+                QCoreApplication::quit();
+        }
+    });
+    QObject::connect(&socket, &QTcpSocket::disconnected, [&] {
+        code = greeted ? fail(kUnreachable, "the bus hub closed the connection")
+                       : fail(kRefused, QString("the hub refused the monitor: only the hub's own user may watch"
+                                                " the bus (this is uid %1)").arg(::geteuid()));
+        QCoreApplication::quit();
+    });
+    QTimer stopTimer;
+    if (seconds > 0) {
+        stopTimer.setSingleShot(true);
+        QObject::connect(&stopTimer, &QTimer::timeout, [&] {
+            if (count > 0)
+                code = fail(kTimeout, QString("timeout: %1 of %2 texts in %3 s").arg(shown).arg(count).arg(seconds));
+            QCoreApplication::quit();
+        });
+        stopTimer.start(int(seconds * 1000));
+    }
+    ZQTermSignalWatcher stopWatcher;
+    QObject::connect(&stopWatcher, &ZQTermSignalWatcher::sigTerminate, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    QObject::disconnect(&socket, nullptr, nullptr, nullptr);
+    return code;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -369,5 +508,7 @@ int main(int argc, char *argv[])
         return runSend(args);
     if (command == "listen")
         return runListen(args);
+    if (command == "monitor")
+        return runMonitor(args);
     return fail(kUsage, QString("unknown command \"%1\" (see zqbus --help)").arg(command));
 }
