@@ -88,7 +88,16 @@ bool ZQIPC::createTcpClient(QString appId, const char *ip, int port)
     m_appId = appId;
     m_host = QByteArray(ip ? ip : "");
     m_port = port;
-    m_client.store(new ZQTcpClient);
+    // The client goes to its receiving thread at once, from the thread that
+    // creates it: a rejoin starts receiving later from the facade's own
+    // thread, which could not move an object another thread owns.
+    auto *client = new ZQTcpClient;
+    m_clientThread = new QThread;
+    client->moveToThread(m_clientThread);
+    connect(m_clientThread, &QThread::started, client, &ZQTcpClient::receiveMsgFromServer);
+    connect(client, &ZQTcpClient::sigRecMsg, this, &ZQIPC::receiveMsg);
+    connect(client, &ZQTcpClient::sigConnectionLost, this, &ZQIPC::slotClientLost, Qt::QueuedConnection);
+    m_client.store(client);
     if (!joinLocked()) {
         if (m_reconnecting.load()) {
             m_failedAttempts = 1;
@@ -123,18 +132,12 @@ void ZQIPC::setReconnecting(bool on)
 
 void ZQIPC::startReceiving()
 {
-    ZQTcpClient *client = m_client.load();
-    if (!m_clientThread) {
-        m_clientThread = new QThread;
-        client->moveToThread(m_clientThread);
-        connect(m_clientThread, &QThread::started, client, &ZQTcpClient::receiveMsgFromServer);
-        connect(client, &ZQTcpClient::sigRecMsg, this, &ZQIPC::receiveMsg);
-        connect(client, &ZQTcpClient::sigConnectionLost, this, &ZQIPC::slotClientLost, Qt::QueuedConnection);
-        m_clientThread->start();
+    if (!m_clientThread->isRunning()) {
+        m_clientThread->start();   // its started() runs the receive loop
         return;
     }
     // The thread's event loop runs on after a receive loop ended.
-    QMetaObject::invokeMethod(client, &ZQTcpClient::receiveMsgFromServer, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_client.load(), &ZQTcpClient::receiveMsgFromServer, Qt::QueuedConnection);
 }
 
 void ZQIPC::scheduleRejoin(int delayMs)

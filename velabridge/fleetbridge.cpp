@@ -19,7 +19,6 @@ const int kMaxCommandBytes = 8192;
 const qint64 kDuplicateWindowMs = 10 * 60 * 1000;
 const int kMaxRememberedIds = 1024;
 const qint64 kAnswerWaitMs = 120 * 1000;
-const int kStaleSubscriptions = 16;
 
 QString now()
 {
@@ -89,15 +88,6 @@ FleetBridge::FleetBridge(const FleetConfig &config, QObject *parent)
     m_bus->setReconnecting(true);
     connect(m_bus, &ZQIPC::sigRecvInfo, this, &FleetBridge::onBusMessage);
     connect(m_bus, &ZQIPC::sigHubJoined, this, [this]() {
-        // The hub keeps subscriptions across connections and counts each
-        // one: an earlier copy of the bridge, or the facade rejoining a hub
-        // that only dropped the connection, would make every event arrive
-        // twice. Withdraw what may be there, then subscribe once.
-        for (const QString &source : qAsConst(m_config.sources)) {
-            for (int i = 0; i < kStaleSubscriptions; ++i)
-                m_bus->deleteMsgAccept(source);
-            m_bus->registerMsgAccept(source);
-        }
         m_busUp = true;
         qCInfo(lcFleet) << "joined the panel's bus";
         publishInfo();
@@ -128,6 +118,10 @@ void FleetBridge::start()
                               << "; commands in:"
                               << (m_config.commands.rules().isEmpty() ? QStringLiteral("none")
                                                                      : m_config.commands.describe().join(QLatin1Char(' ')));
+    // Subscribed once: the facade sends them again on every rejoin, and the
+    // hub takes them over from the bridge's earlier connections.
+    for (const QString &source : qAsConst(m_config.sources))
+        m_bus->registerMsgAccept(source);
     m_bus->createTcpClient(QLatin1String(FleetCommandPolicy::kBusId), "127.0.0.1", ZQIPC::busPort());
     m_mqtt->start();
     m_infoTimer->start(m_config.infoIntervalS * 1000);

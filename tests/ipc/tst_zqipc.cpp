@@ -56,6 +56,7 @@ private slots:
     void manyClientsLoseNothing();
     void reconnectingRejoinsRestartedHub();
     void reconnectingBacksOffWhenHubKeepsClosing();
+    void reconnectingJoinStartedOnAnotherThread();
     void rejoinSendsTheSubscriptionsHeld_data();
     void rejoinSendsTheSubscriptionsHeld();
     void rejoinDeliversEachPublishOnce();
@@ -457,6 +458,37 @@ void TstZQIPC::reconnectingRejoinsRestartedHub()
     QTRY_VERIFY_WITH_TIMEOUT(aText.last().first().toString() == "published", 3000);
     QTRY_VERIFY_WITH_TIMEOUT(bText.last().first().toString() == "directed", 3000);
     QCOMPARE(aLost.count(), 1);
+}
+
+void TstZQIPC::reconnectingJoinStartedOnAnotherThread()
+{
+    // A program may call createTcpClient from a worker thread while the hub
+    // is still away; the facade's own thread does the rejoin later.
+    auto hub = std::make_unique<ZQIPC>();
+    QVERIFY(hub->createTcpServer(0));
+    const int port = hub->serverPort();
+    hub->closeServer();
+    hub.reset();
+
+    ZQIPC facade;
+    facade.setReconnecting(true);
+    QSignalSpy text(&facade, &ZQIPC::sigRecvInfo);
+    QSignalSpy joined(&facade, &ZQIPC::sigHubJoined);
+    const QString id = bustest::uniqueId("WORKER");
+    bool first = true;
+    std::thread worker([&] { first = facade.createTcpClient(id, kLocal, port); });
+    worker.join();
+    QVERIFY(!first);
+
+    hub = std::make_unique<ZQIPC>();
+    QVERIFY(hub->createTcpServer(port));
+    QTRY_COMPARE_WITH_TIMEOUT(joined.count(), 1, 5000);
+    RawPeer peer;
+    QVERIFY(peer.join(port, bustest::uniqueId("PEER")));
+    QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 3000);   // "succeful"
+    QVERIFY(peer.direct(id, "to the worker's facade"));
+    QTRY_VERIFY_WITH_TIMEOUT(text.last().first().toString() == "to the worker's facade", 3000);
+    QCOMPARE(facade.sentInfo(QStringLiteral("back")), 0);
 }
 
 void TstZQIPC::reconnectingBacksOffWhenHubKeepsClosing()
