@@ -105,6 +105,15 @@ void ZQBusinessManager::init()
         module->init();
 }
 
+void ZQBusinessManager::linkUp()
+{
+    for (IZQBusiness* module : qAsConst(m_modules)) {
+        QObject* object = module->getObject();
+        if (object->metaObject()->indexOfSlot("slotLinkUp()") >= 0)
+            QMetaObject::invokeMethod(object, "slotLinkUp", Qt::DirectConnection);
+    }
+}
+
 void ZQBusinessManager::DealCommand(QByteArray frame)
 {
     for (IZQBusiness* module : qAsConst(m_modules)) {
