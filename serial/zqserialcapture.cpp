@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QMutexLocker>
 #include <QRegularExpression>
 
 #include <cerrno>
@@ -49,7 +48,7 @@ QString ZQSerialCapture::directionWord(Direction direction)
 
 bool ZQSerialCapture::open(const QString &path, qint64 maxBytes)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
@@ -94,7 +93,7 @@ bool ZQSerialCapture::openFresh(QString *error)
 
 void ZQSerialCapture::close()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
@@ -102,19 +101,19 @@ void ZQSerialCapture::close()
 
 bool ZQSerialCapture::isOpen() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_fd >= 0;
 }
 
 QString ZQSerialCapture::path() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_path;
 }
 
 QString ZQSerialCapture::errorString() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_error;
 }
 
@@ -127,7 +126,7 @@ QString ZQSerialCapture::formatLine(qint64 ms, const QString &wallClock, Directi
 
 void ZQSerialCapture::frame(Direction direction, const QByteArray &bytes)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_fd < 0)
         return;
     writeLine(formatLine(m_clock.elapsed(), QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")),
@@ -136,7 +135,7 @@ void ZQSerialCapture::frame(Direction direction, const QByteArray &bytes)
 
 void ZQSerialCapture::remark(const QString &text)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_fd < 0)
         return;
     writeLine(QStringLiteral("# %1 %2").arg(secondsText(m_clock.elapsed()), text));
