@@ -40,7 +40,8 @@ QString basePath(const QString &id)
         if (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('_'))
             c = QLatin1Char('_');
     }
-    const QString temp = QDir::tempPath();
+    // Qt gives no temporary folder when $TMPDIR names one that does not exist.
+    const QString temp = QDir::tempPath().isEmpty() ? QStringLiteral("/tmp") : QDir::tempPath();
     const QString own = temp + QStringLiteral("/Tavolix-%1").arg(::geteuid());
     QString why;
     if (ZQPrivateDir::ensure(temp, own, 077, &why))
