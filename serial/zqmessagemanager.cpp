@@ -37,6 +37,7 @@ ZQMessageManager::ZQMessageManager(QObject *parent)
     : QObject(parent)
 {
     m_reader = new ZQSerialRead(this);
+    m_reader->setCapture(&m_capture);
     m_baudTimer = new QTimer(this);
     m_versionTimer = new QTimer(this);
     // The waits are part of the handshake's timing; a coarse timer may end
@@ -46,6 +47,7 @@ ZQMessageManager::ZQMessageManager(QObject *parent)
     connect(m_baudTimer, &QTimer::timeout, this, &ZQMessageManager::slotTimerBaudRate);
     connect(m_versionTimer, &QTimer::timeout, this, &ZQMessageManager::slotTimerVersion);
     readSettings();
+    readCaptureSettings();
 }
 
 ZQMessageManager::~ZQMessageManager()
@@ -91,6 +93,23 @@ void ZQMessageManager::readSettings()
     }
     qCDebug(lcSerial) << "ZQMessageManager port" << m_portName << "baud" << m_baudRate << "databit" << m_dataBits
              << "flowcontrol" << m_flowControl << "parity" << m_parity << "stopbits" << m_stopBits;
+}
+
+void ZQMessageManager::readCaptureSettings()
+{
+    QSettings settings(QCoreApplication::applicationDirPath() + QStringLiteral("/version.ini"),
+                       QSettings::IniFormat);
+    settings.setIniCodec("UTF-8");
+    const QString path = settings.value(QStringLiteral("COM/Capture")).toString().trimmed();
+    if (path.isEmpty())
+        return;
+    const qint64 kib = settingAsInt(settings, "COM/CaptureMaxKiB", "0");
+    setCaptureFile(path, kib > 0 ? kib * 1024 : ZQSerialCapture::DefaultMaxBytes);
+}
+
+bool ZQMessageManager::setCaptureFile(const QString &path, qint64 maxBytes)
+{
+    return m_capture.open(path, maxBytes);
 }
 
 QSerialPort::DataBits ZQMessageManager::dataBitsFor(int value)
@@ -157,9 +176,14 @@ void ZQMessageManager::writeMsg(QByteArray frame)
         m_writer->writeSerialPort(frame);
 }
 
-bool ZQMessageManager::tryWriteMsg(const QByteArray &frame, int timeoutMs)
+bool ZQMessageManager::tryWriteMsg(const QByteArray &frame, int timeoutMs, const QByteArray &whole)
 {
-    return !m_writer || m_writer->tryWriteSerialPort(frame, timeoutMs);
+    return !m_writer || m_writer->tryWriteSerialPort(frame, timeoutMs, whole);
+}
+
+bool ZQMessageManager::writeFailed() const
+{
+    return m_writer && m_writer->hasFailed();
 }
 
 // Closes and frees the port object of the previous attempt, so that a closed
@@ -187,11 +211,16 @@ void ZQMessageManager::checkPort()
         qCDebug(lcSerial) << "checkPort: link already" << (m_linked ? "up" : "answered") << ", nothing to do";
         return;
     }
+    // Since the last look an adapter may have been plugged in, a device may
+    // be back under another name, or the settings may name a new one.
+    readSettings();
+    probe();
+}
+
+// One attempt: open the port and send the handshake frames.
+void ZQMessageManager::probe()
+{
     m_baudTimer->stop();
-    // After a loss the device may be back under another name, or the
-    // settings may name a new one.
-    if (m_recovering)
-        readSettings();
 
     int baud = QSerialPort::UnknownBaud;
     if (m_retryCount == 0) {
@@ -218,14 +247,19 @@ void ZQMessageManager::checkPort()
         port->setStopBits(stopBitsFor(m_stopBits));
         port->setFlowControl(flowControlFor(m_flowControl));
         connect(port, &QSerialPort::readyRead, this, &ZQMessageManager::slotDataReady);
+        m_capture.remark(QStringLiteral("port %1 opened at %2 baud").arg(m_portName).arg(baud));
         if (m_handshakePending) {
             qint64 n = port->write(TestFrame);
             qCDebug(lcSerial) << "Send The shake hands iTestmsg" << n;
             port->flush();
+            if (n > 0)
+                m_capture.frame(ZQSerialCapture::ToBoard, TestFrame);
             QThread::msleep(HeartDelayMs);
             n = port->write(HeartFrame);
             qCDebug(lcSerial) << "Send The shake hands Heartmsg" << n;
             port->flush();
+            if (n > 0)
+                m_capture.frame(ZQSerialCapture::ToBoard, HeartFrame);
         }
     } else {
         qCDebug(lcSerial) << "checkPort: cannot open" << m_portName << port->errorString();
@@ -276,6 +310,7 @@ void ZQMessageManager::loseLink(QSerialPort *port)
         return;
     m_lost = true;
     qCDebug(lcSerial) << "serial port" << port->portName() << "lost:" << port->errorString() << "- link down";
+    m_capture.remark(QStringLiteral("link lost"));
     // Queued: the port may be inside its own notifier, and the receiver
     // closes it.
     QMetaObject::invokeMethod(this, [this]() {
@@ -296,6 +331,7 @@ void ZQMessageManager::slotDataReady()
         m_reader->checkCmd(m_handshakeBuffer, frame);
         if (frame.isEmpty())
             break;
+        m_capture.frame(ZQSerialCapture::FromBoard, frame);
         handleHandshakeFrame(frame);
     }
 }
@@ -319,6 +355,9 @@ void ZQMessageManager::handleHandshakeFrame(const QByteArray &frame)
         const qint64 n = m_activePort->write(VersionAckFrame);
         m_activePort->flush();
         qCDebug(lcSerial) << "ZQMessageManager 0F 07 succeed" << n;
+        if (n > 0)
+            m_capture.frame(ZQSerialCapture::ToBoard, VersionAckFrame);
+        m_capture.remark(QStringLiteral("link up, version %1").arg(m_version));
         emit serialPortSucces(m_version);
     }
 }
@@ -330,6 +369,12 @@ void ZQMessageManager::handOver()
     connect(m_reader, &ZQSerialRead::commandReady, this, &ZQMessageManager::onReturnMessage,
             Qt::UniqueConnection);
     m_writer = new ZQSerialWrite(this);
+    m_writer->setCapture(&m_capture);
+    // A refused write is a lost line as much as a read error is.
+    connect(m_writer, &ZQSerialWrite::writeFailed, this, [this]() {
+        if (m_linked && m_activePort)
+            loseLink(m_activePort);
+    }, Qt::QueuedConnection);
     m_writer->setSerialPortPtr(m_activePort);
     m_linked = true;
     m_recovering = false;
@@ -352,6 +397,7 @@ void ZQMessageManager::slotTimerVersion()
     }
     handOver();
     qCDebug(lcSerial) << "slotTimerVersion" << m_version;
+    m_capture.remark(QStringLiteral("link up, version %1").arg(m_version));
     emit serialPortSucces(m_version);
 }
 
@@ -368,14 +414,14 @@ void ZQMessageManager::slotTimerBaudRate()
             emit serialPortError();
         } else {
             qCDebug(lcSerial) << "change bitRate 1";
-            checkPort();
+            probe();
         }
     } else {
         ++m_openFailures;
         if (m_openFailures > MaxOpenFailures)
             emit serialPortError();
         else
-            checkPort();
+            probe();
     }
 }
 

@@ -2,6 +2,7 @@
 #define ZQMESSAGEMANAGER_H
 
 #include "izqmessagemanager.h"
+#include "zqserialcapture.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -26,11 +27,24 @@ public:
     void writeMsg(QByteArray frame) override;
     // writeMsg that waits at most timeoutMs while the writer's queue is full;
     // false when the frame could not be queued in that time. True also when
-    // the frame is dropped because the link is not up.
-    bool tryWriteMsg(const QByteArray &frame, int timeoutMs);
+    // the frame is dropped because the link is not up. `whole`: the command
+    // that `frame` is one part frame of; closePort() hands back the command
+    // in place of its parts still waiting (see ZQSerialWrite).
+    bool tryWriteMsg(const QByteArray &frame, int timeoutMs, const QByteArray &whole = QByteArray());
+    // True once the writer could not write to the linked port: the line is
+    // gone (serialPortLost() follows), frames queued now wait for closePort().
+    bool writeFailed() const;
     QObject *getObject() override;
+    // Looks at "COM/PortName", the other "COM" settings and the system's
+    // port list afresh, then makes an attempt.
     void checkPort() override;
     QList<QByteArray> closePort() override;
+
+    // Writes every frame read and written to `path` (see ZQSerialCapture);
+    // an empty path ends the capture. "COM/Capture" and "COM/CaptureMaxKiB"
+    // in version.ini set it at construction.
+    bool setCaptureFile(const QString &path, qint64 maxBytes = ZQSerialCapture::DefaultMaxBytes);
+    QString captureFile() const { return m_capture.path(); }
 
     // The system name or path of the port that checkPort() opens.
     QString portName() const { return m_portName; }
@@ -66,11 +80,14 @@ private slots:
 
 private:
     void readSettings();
+    void readCaptureSettings();
+    void probe();
     void releaseNewestPort();
     void handOver();
     void handleHandshakeFrame(const QByteArray &frame);
     void loseLink(QSerialPort *port);
 
+    ZQSerialCapture m_capture; // outlives the reader and writer that record into it
     ZQSerialRead *m_reader = nullptr;
     ZQSerialWrite *m_writer = nullptr;
     QSerialPort *m_activePort = nullptr;

@@ -2,6 +2,7 @@
 
 #include "serialhublogging.h"
 #include "zqframescan.h"
+#include "zqserialcapture.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -77,8 +78,11 @@ void ZQSerialRead::run()
     while (m_run) {
         QByteArray frame;
         checkCmd(m_buffer, frame);
-        if (!frame.isEmpty())
+        if (!frame.isEmpty()) {
+            if (m_capture)
+                m_capture->frame(ZQSerialCapture::FromBoard, frame);
             emit commandReady(frame);
+        }
         msleep(PassMs);
     }
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 
 class QSerialPort;
+class ZQSerialCapture;
 
 // Collects the bytes of the linked port and hands complete board frames
 // upward, one per 100 ms pass of its thread.
@@ -24,6 +25,8 @@ public:
     // Ends the scanning thread, lets go of the port and drops the bytes not
     // cut yet: the link is gone. setSerialPortPtr() starts it again.
     void stopReading();
+    // Records every frame the thread cuts; set before setSerialPortPtr().
+    void setCapture(ZQSerialCapture *capture) { m_capture = capture; }
 
     // Cuts at most one frame out of `source` into `frame`; see ZQFrameScan.
     // Takes the receive-buffer lock, so the handshake's scan and the reader's
@@ -47,6 +50,7 @@ private:
     std::atomic<bool> m_run{true};
     QPointer<QSerialPort> m_port;
     QByteArray m_buffer;
+    ZQSerialCapture *m_capture = nullptr;
 };
 
 #endif

@@ -420,3 +420,15 @@ void ZQTbusinessShortCut::slotInfoTimer()
     emit sigSendCommend(shortcutFrame(0x04, QByteArray()));
     qCDebug(lcShortcut) << "slotInfoTimer";
 }
+
+void ZQTbusinessShortCut::slotLinkUp()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_infoRequests = 0;
+    }
+    emit sigSendCommend(shortcutFrame(0x04, QByteArray()));
+    if (m_infoTimer)
+        m_infoTimer->start(kInfoMs);
+    qCDebug(lcShortcut) << "slotLinkUp: screen information requested";
+}

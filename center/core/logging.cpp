@@ -1,16 +1,24 @@
 #include "logging.h"
 
+#include "zqprivatedir.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFile>
+#include <QHash>
 #include <QLoggingCategory>
 #include <QMutex>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTextStream>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -34,10 +42,14 @@ struct LogMutexHolder
     ~LogMutexHolder() { t_underLogMutex = false; }
 };
 
-// The temporary-files location up to and including its last "/".
+// The temporary-files location up to and including its last "/". Qt gives
+// no location when $TMPDIR names a folder that does not exist; "/tmp" stands
+// in then (rather than a folder "/tmpTavolix" at the root).
 QString tempHead()
 {
-    const QString temp = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    QString temp = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    if (!temp.startsWith(QLatin1Char('/')))
+        temp = QStringLiteral("/tmp");
     return temp.left(temp.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
@@ -67,6 +79,57 @@ QString currentLevel(const QString &configPath)
     settings.setIniCodec("UTF-8");
     level = settings.value(QStringLiteral("Log/Level"), QStringLiteral("error")).toString();
     return level;
+}
+
+// A folder of this user alone for the logs of appName, when the usual one
+// cannot be trusted: "Tavolix-<uid>" beside "Tavolix", else in the runtime
+// folder, else a new folder of a name nobody can guess.
+QString privateLogDir(const QString &appName)
+{
+    const QString head = QStringLiteral("/tmp") + tempHead(); // ends with "/"
+    const QString top = head + QStringLiteral("Tavolix-%1").arg(::geteuid());
+    const QString below = QLatin1Char('/') + appName + QStringLiteral("/Log");
+    QString why;
+    if (ZQPrivateDir::ensure(QStringLiteral("/tmp"), head.left(head.size() - 1), 022, &why)
+        && ZQPrivateDir::ensure(head, top, 077, &why) && ZQPrivateDir::ensure(top, top + below, 077, &why))
+        return top + below;
+    const QString runtime = ZQPrivateDir::runtimeDir();
+    if (!runtime.isEmpty()
+        && ZQPrivateDir::ensure(runtime, runtime + QStringLiteral("/Tavolix") + below, 077, &why))
+        return runtime + QStringLiteral("/Tavolix") + below;
+    QByteArray name = QFile::encodeName(QStringLiteral("/tmp/Tavolix-%1-XXXXXX").arg(::geteuid()));
+    if (!::mkdtemp(name.data()))
+        return QString();
+    const QString fresh = QFile::decodeName(name);
+    return ZQPrivateDir::ensure(fresh, fresh + below, 077, &why) ? fresh + below : QString();
+}
+
+// The folder the records of appName go to: the usual one when no part of it
+// is a symbolic link or another user's, else a private one (said once on
+// standard error). Made when missing. Called under the log mutex.
+QString resolvedLogDir(const QString &appName)
+{
+    static QHash<QString, QString> resolved; // usual folder -> the one used
+    static QHash<QString, bool> told;
+    const QString usual = Logging::logDir(appName);
+    const QString known = resolved.value(usual);
+    if (!known.isEmpty() && QFileInfo(known).isDir())
+        return known;
+    QString why;
+    QString dir = usual;
+    if (!ZQPrivateDir::ensure(QStringLiteral("/tmp"), usual, 022, &why)) {
+        // Another account prepared the way: clearing or writing there could
+        // remove or overwrite files anywhere this user may write.
+        dir = privateLogDir(appName);
+        if (!told.value(usual)) {
+            told.insert(usual, true);
+            std::fprintf(stderr, "%s: log folder %s not used (%s); logs go to %s\n",
+                         qPrintable(appName.toLower()), qPrintable(usual), qPrintable(why),
+                         dir.isEmpty() ? "nowhere" : qPrintable(dir));
+        }
+    }
+    resolved.insert(usual, dir);
+    return dir;
 }
 
 } // namespace
@@ -125,13 +188,14 @@ void Logging::output(const QString &appName, const QString &configPath, QtMsgTyp
     LogMutexHolder holder;
 
     const QString level = currentLevel(configPath);
-    const QString dir = logDir(appName);
     const QString word = levelWord(type);
     if (word.isEmpty() || (level != word && level != QLatin1String("all")))
         return;
 
+    const QString dir = resolvedLogDir(appName);
+    if (dir.isEmpty())
+        return;
     const QString record = formatRecord(type, context, message);
-    QDir().mkpath(dir);
     const QString path = QStringLiteral("%1/%2").arg(dir, word + QStringLiteral(".txt"));
     // A centre runs for weeks: past the cap the file becomes the one previous
     // file ("debug.txt.1"), and the level starts a fresh one.
@@ -174,9 +238,20 @@ void Logging::followLevel(const QString &configPath)
 
 void Logging::clearLogs(const QString &appName)
 {
-    QDir dir(logDir(appName));
-    if (dir.exists())
-        dir.removeRecursively();
+    LogMutexHolder holder;
+    const QString dir = resolvedLogDir(appName);
+    if (dir.isEmpty())
+        return;
+    // Its parents are this user's alone, so the folder can be made again in
+    // its place.
+    QDir(dir).removeRecursively();
+    ::mkdir(QFile::encodeName(dir).constData(), 0700);
+}
+
+QString Logging::writeDir(const QString &appName)
+{
+    LogMutexHolder holder;
+    return resolvedLogDir(appName);
 }
 
 int getLogFlag()

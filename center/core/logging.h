@@ -20,8 +20,16 @@ public:
     // not pile up.
     static void clearLogs(const QString &appName);
 
-    // The folder the records of appName go to.
+    // The usual folder for the records of appName: /tmp/Tavolix/<appName>/Log
+    // (the part after "/tmp" follows the temporary-files location).
     static QString logDir(const QString &appName);
+    // The folder they go to: logDir(), unless a part of it is a symbolic
+    // link or belongs to another user. Then nothing there is cleared or
+    // written; the records go to a folder of this user alone
+    // ("/tmp/Tavolix-<uid>/<appName>/Log", or below $XDG_RUNTIME_DIR, or a
+    // new "/tmp/Tavolix-<uid>-XXXXXX"), and standard error says so once.
+    // Made when missing (mode 0700).
+    static QString writeDir(const QString &appName);
 
     // Level word (file name stem) and line prefix of a message type; both
     // empty for a type outside the table.

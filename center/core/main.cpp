@@ -30,6 +30,10 @@ const char kHelpText[] =
     "DiscCommand.xml, control.xml, SmSc.xml. Environment: VELA_BUS_PORT\n"
     "(bus port, default 23334), QT_LOGGING_RULES (e.g. \"vela.serial.debug=true\").\n"
     "\n"
+    "  --capture FILE write every frame on the serial line to FILE, with its\n"
+    "                 time and sender (PC or BOARD), one per line; FILE.1 keeps\n"
+    "                 the part before once FILE reaches its limit. Replay it with\n"
+    "                 boardsim --replay FILE. (version.ini: COM/Capture)\n"
     "  -h, --help     show this help and exit\n"
     "  --version      show the version and exit\n";
 
@@ -50,6 +54,19 @@ bool answersAlone(int argc, char **argv)
     return false;
 }
 
+// The file named by --capture FILE or --capture=FILE; empty without one.
+QString captureOption(const QStringList &arguments)
+{
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &a = arguments.at(i);
+        if (a == QLatin1String("--capture") && i + 1 < arguments.size())
+            return arguments.at(i + 1);
+        if (a.startsWith(QLatin1String("--capture=")))
+            return a.mid(int(qstrlen("--capture=")));
+    }
+    return QString();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -67,7 +84,9 @@ int main(int argc, char **argv)
     followLogLevel();
 
     const int needLog = getLogFlag();
-    qCDebug(lcCore) << "needLog" << needLog;
+    // On standard error before the file logger takes over: an operator looks
+    // here first to see why no log files appear.
+    qCInfo(lcCore) << "needLog" << needLog;
     if (needLog == 1) {
         // A second copy must not wipe the log files the running one writes.
         if (!app.isRunning())
@@ -101,6 +120,9 @@ int main(int argc, char **argv)
     VelaCenterTestDialog probe;
     probe.show();
     ZQTMsgDispatch dispatch;
+    const QString capture = captureOption(QCoreApplication::arguments());
+    if (!capture.isEmpty() && !dispatch.setCaptureFile(capture))
+        std::fprintf(stderr, "velacenter: cannot write the serial capture %s\n", qPrintable(capture));
     dispatch.init();
 
     const int result = app.exec();

@@ -126,6 +126,15 @@ IZQBusiness* ZQBusinessManager::messageModule(const QString& message, QJsonObjec
     return nullptr;
 }
 
+void ZQBusinessManager::linkUp()
+{
+    for (IZQBusiness* module : qAsConst(m_modules)) {
+        QObject* object = module->getObject();
+        if (object->metaObject()->indexOfSlot("slotLinkUp()") >= 0)
+            QMetaObject::invokeMethod(object, "slotLinkUp", Qt::DirectConnection);
+    }
+}
+
 void ZQBusinessManager::DealCommand(QByteArray frame)
 {
     QByteArray key;

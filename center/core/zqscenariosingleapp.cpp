@@ -1,10 +1,12 @@
 #include "zqscenariosingleapp.h"
 
 #include "centerlogging.h"
+#include "zqprivatedir.h"
 
 #include <QDataStream>
 #include <QDebug>
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -20,28 +22,55 @@ namespace {
 // with one byte once it has the whole text.
 const char kAck = '\x06';
 
+// Lock file and socket of the guard, without their endings; empty when this
+// user has no folder of its own for them.
+//
+// One copy per user: the lock and the socket live in a folder that only this
+// user may enter ("Tavolix-<uid>" in the temporary folder, made with mode
+// 0700). In a shared temporary folder another account could otherwise put a
+// lock or a socket of its own under the expected name: the centre would then
+// believe a copy runs and hand its arguments to a stranger, or not start.
+// Should that folder's name be taken by someone else, the user's runtime
+// folder is used, with the temporary folder's name folded into the file name
+// so that copies with another $TMPDIR stay apart as before.
 QString basePath(const QString &id)
 {
-    // One copy per user: the user id keeps two users of one machine apart.
     QString safe = id;
     for (QChar &c : safe) {
         if (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('_'))
             c = QLatin1Char('_');
     }
-    return QDir::tempPath() + QStringLiteral("/qtsingleapp-%1-%2").arg(safe).arg(getuid());
+    // Qt gives no temporary folder when $TMPDIR names one that does not exist.
+    const QString temp = QDir::tempPath().isEmpty() ? QStringLiteral("/tmp") : QDir::tempPath();
+    const QString own = temp + QStringLiteral("/Tavolix-%1").arg(::geteuid());
+    QString why;
+    if (ZQPrivateDir::ensure(temp, own, 077, &why))
+        return own + QStringLiteral("/singleapp-") + safe;
+    const QString runtime = ZQPrivateDir::runtimeDir();
+    QString whyRuntime;
+    if (!runtime.isEmpty()
+        && ZQPrivateDir::ensure(runtime, runtime + QStringLiteral("/Tavolix"), 077, &whyRuntime)) {
+        qCWarning(lcCore).noquote() << "single instance guard:" << why << "- using" << runtime + QStringLiteral("/Tavolix");
+        return runtime + QStringLiteral("/Tavolix/singleapp-%1-%2").arg(safe).arg(qHash(temp), 8, 16, QLatin1Char('0'));
+    }
+    qCWarning(lcCore).noquote() << "single instance guard off:" << why
+                                << "and no private runtime folder ($XDG_RUNTIME_DIR)";
+    return QString();
 }
 
 } // namespace
 
 ZQScenarioSingleApp::ZQScenarioSingleApp(const QString &id, int &argc, char **argv)
-    : QApplication(argc, argv), m_id(id)
+    : QApplication(argc, argv), m_id(id), m_base(basePath(id))
 {
-    m_lock = new QLockFile(basePath(id) + QStringLiteral(".lock"));
+    if (m_base.isEmpty())
+        return; // no guard: this copy runs as the first
+    m_lock = new QLockFile(m_base + QStringLiteral(".lock"));
     m_lock->setStaleLockTime(0); // a lock counts as stale only when its holder is gone
     if (!m_lock->tryLock(0)) {
         m_running = m_lock->error() == QLockFile::LockFailedError;
         if (!m_running)
-            qCWarning(lcCore) << "single instance lock unusable" << basePath(id);
+            qCWarning(lcCore) << "single instance lock unusable" << m_base;
         return;
     }
 
@@ -76,7 +105,12 @@ bool ZQScenarioSingleApp::isRunning() const
 
 QString ZQScenarioSingleApp::socketPath() const
 {
-    return basePath(m_id) + QStringLiteral(".sock");
+    return m_base + QStringLiteral(".sock");
+}
+
+QString ZQScenarioSingleApp::guardPath() const
+{
+    return m_base;
 }
 
 bool ZQScenarioSingleApp::sendMessage(const QString &message, int timeout)
@@ -138,7 +172,8 @@ void ZQScenarioSingleApp::slotNewConnection()
             const QString message = QString::fromUtf8(socket->read(size));
             socket->write(&kAck, 1);
             socket->flush();
-            qCDebug(lcCore) << "single instance message" << message;
+            // Someone started the centre again: worth seeing without traces.
+            qCInfo(lcCore) << "single instance message" << message;
             emit messageReceived(message);
         });
         // A client that connects and never writes must not stay forever.

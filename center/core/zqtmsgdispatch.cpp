@@ -164,6 +164,7 @@ void ZQTMsgDispatch::slotStartDeal(int version)
             Qt::QueuedConnection);
 
     m_local->init();
+    m_business->linkUp();
 
     if (m_reCheckTimer) {
         m_reCheckTimer->stop();
@@ -211,10 +212,13 @@ void ZQTMsgDispatch::slotSerialPortLost()
         return;
     m_linkDown = true;
     const QString port = portNameOf(m_serial);
-    // What the writer still held is older than anything sent from now on.
+    // What the writer still held is older than anything kept since its line
+    // refused a write, and than anything sent from now on.
     const QList<QByteArray> unsent = m_serial->closePort();
-    for (const QByteArray &frame : unsent)
-        keepForBoard(frame);
+    const QList<QByteArray> keptSince = m_kept;
+    m_kept.clear();
+    for (const QByteArray &command : unsent + keptSince)
+        keepForBoard(command);
     // Parts of the old link's messages can no longer complete.
     m_pending.clear();
     m_healAttempt = 0;
@@ -243,6 +247,7 @@ void ZQTMsgDispatch::linkBack(int version)
         startBoardDriver();
     // The board starts afresh: its start-up frames first, then what waited.
     m_local->init();
+    m_business->linkUp();
     const QList<QByteArray> kept = m_kept;
     m_kept.clear();
     if (m_keptDropped > 0) {
@@ -331,7 +336,9 @@ QByteArray ZQTMsgDispatch::joinedFrame(char commandByte1, char commandByte2, con
 
 void ZQTMsgDispatch::slotSendCommand(QByteArray command)
 {
-    if (m_linkDown) {
+    // Commands are kept whole while the link is down and split only now, for
+    // the link version the board speaks when it is back.
+    if (m_linkDown || m_serialManager->writeFailed()) {
         keepForBoard(command);
         qCDebug(lcDispatch) << "kept for the board" << command.toHex(' ').toUpper();
         return;
@@ -339,27 +346,44 @@ void ZQTMsgDispatch::slotSendCommand(QByteArray command)
     if (m_version == 2 && command.size() > kMaxUnsplitBytes) {
         m_splitSerial = nextSplitSerial(m_splitSerial);
         const QList<QByteArray> parts = splitCommand(command, m_splitSerial);
-        for (const QByteArray &part : parts)
-            writeToBoard(part);
-    } else {
-        writeToBoard(command);
+        for (int i = 0; i < parts.size(); ++i) {
+            if (!writeToBoard(parts.at(i), command)) {
+                // Parts already queued come back as the whole command when
+                // the port is closed; with none queued it is kept here.
+                if (i == 0 && m_serialManager->writeFailed())
+                    keepForBoard(command);
+                return;
+            }
+        }
+    } else if (!writeToBoard(command, QByteArray()) && m_serialManager->writeFailed()) {
+        keepForBoard(command);
+        return;
     }
     qCDebug(lcDispatch) << "send cmd" << command.toHex(' ').toUpper();
 }
 
-void ZQTMsgDispatch::writeToBoard(const QByteArray &frame)
+bool ZQTMsgDispatch::writeToBoard(const QByteArray &frame, const QByteArray &whole)
 {
     // A full serial queue makes this thread wait until the writer has room,
     // as it should; but a stop must not wait behind thousands of frames, and
     // this thread's event loop sees the stop signal only after the queued
-    // commands, so the signal is looked at here directly.
-    while (!m_serialManager->tryWriteMsg(frame, kSendWaitSliceMs)) {
+    // commands, so the signal is looked at here directly. Nor does a writer
+    // that lost its line ever make room again.
+    while (!m_serialManager->tryWriteMsg(frame, kSendWaitSliceMs, whole)) {
+        if (m_serialManager->writeFailed())
+            return false;
         if (ZQTermSignalWatcher::stopRequested()) {
             if (m_droppedAtStop++ == 0)
                 qCWarning(lcDispatch) << "stopping: commands for the board that wait for a full serial queue are dropped";
-            return;
+            return false;
         }
     }
+    return true;
+}
+
+bool ZQTMsgDispatch::setCaptureFile(const QString &path)
+{
+    return m_serialManager->setCaptureFile(path);
 }
 
 void ZQTMsgDispatch::slotReciveCommand(QByteArray frame)

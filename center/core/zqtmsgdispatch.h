@@ -66,6 +66,10 @@ public:
 
     void init();
 
+    // Writes every frame on the serial line to `path` (see ZQSerialCapture);
+    // velacenter's --capture option. False when the file cannot be made.
+    bool setCaptureFile(const QString &path);
+
     // Stops both work threads and joins them. Idempotent; the destructor calls it.
     void stopWorkers();
 
@@ -92,7 +96,9 @@ public slots:
     void slotHealCheck();
 
 private:
-    void writeToBoard(const QByteArray &frame);
+    // False when the frame was not queued: the program stops, or the writer
+    // lost its line.
+    bool writeToBoard(const QByteArray &frame, const QByteArray &whole);
     void startBoardDriver();
     void keepForBoard(const QByteArray &command);
     void linkBack(int version);

@@ -47,6 +47,15 @@ void BoardSimProcess::stop()
     readOutput();
 }
 
+int BoardSimProcess::waitForEnd(int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (m_process.state() != QProcess::NotRunning && !deadline.hasExpired())
+        m_process.waitForFinished(50);
+    readOutput();
+    return m_process.state() == QProcess::NotRunning ? m_process.exitCode() : -1;
+}
+
 void BoardSimProcess::readOutput()
 {
     static const QRegularExpression rx(QStringLiteral(

@@ -35,6 +35,9 @@ public:
     void command(const QString &line);
     // Ends the simulator, which closes the pseudo-terminal under the PC.
     void stop();
+    // Waits for the simulator to end by itself; its exit code, or -1 when it
+    // still runs after timeoutMs.
+    int waitForEnd(int timeoutMs);
 
     QList<Received> received();
     // Received frames equal to `frame`.

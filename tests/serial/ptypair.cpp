@@ -34,13 +34,19 @@ PtyPair::PtyPair()
 
 PtyPair::~PtyPair()
 {
+    hangUp();
+    if (m_slave >= 0)
+        ::close(m_slave);
+}
+
+void PtyPair::hangUp()
+{
     m_stop = true;
     if (m_thread.joinable())
         m_thread.join();
-    if (m_slave >= 0)
-        ::close(m_slave);
     if (m_master >= 0)
         ::close(m_master);
+    m_master = -1;
 }
 
 void PtyPair::writeMaster(const QByteArray &bytes)

@@ -30,6 +30,9 @@ public:
     int frameCount() const;
     // Bytes received after the last whole frame: a frame cut off leaves some.
     int pendingBytes() const;
+    // Closes the master, as a pulled cable does: writes to the slave fail
+    // from then on.
+    void hangUp();
 
 private:
     void readLoop();

@@ -7,6 +7,7 @@
 #include <QSerialPortInfo>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -111,6 +112,8 @@ private slots:
     void deviceVanishes();
     void deviceVanishesBeforeLink();
     void lostLinkComesBack();
+    void recheckFindsPortNamedLater();
+    void captureOfTheLine();
 };
 
 void TstZQMessageManager::initTestCase()
@@ -474,6 +477,73 @@ void TstZQMessageManager::lostLinkComesBack()
     QTRY_COMPARE_WITH_TIMEOUT(other.received(PcFrame).size(), 1, 3000);
     other.command(QStringLiteral("frame 70 06"));
     QTRY_COMPARE_WITH_TIMEOUT(rig.frames->count(), 1, 3000);
+}
+
+// Each check the control centre starts looks at "COM/PortName" afresh: a
+// port named (or plugged in) after a failed check is found by the next one.
+void TstZQMessageManager::recheckFindsPortNamedLater()
+{
+    writeIni({{QStringLiteral("PortName"), QStringLiteral("/dev/vela-no-such-port")}});
+    ZQMessageManager manager;
+    QSignalSpy up(&manager, &ZQMessageManager::serialPortSucces);
+    QSignalSpy failed(&manager, &ZQMessageManager::serialPortError);
+    manager.checkPort();
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 15000);
+
+    BoardSimProcess sim;
+    QVERIFY(sim.start(board("v2")));
+    writeIni({{QStringLiteral("PortName"), sim.path()}});
+    manager.checkPort();
+    QTRY_COMPARE_WITH_TIMEOUT(up.count(), 1, 10000);
+    QCOMPARE(manager.portName(), sim.path());
+    QCOMPARE(failed.count(), 1);
+}
+
+// "COM/Capture": the handshake, the link coming up, frames both ways and
+// the loss, in the order they happened, with the sender of each.
+void TstZQMessageManager::captureOfTheLine()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("line.txt"));
+    Rig rig;
+    QVERIFY(rig.start(board("v2"), {{QStringLiteral("Capture"), path}, {QStringLiteral("CaptureMaxKiB"), 64}}));
+    ZQMessageManager &manager = *rig.manager;
+    QCOMPARE(manager.captureFile(), path);
+    manager.checkPort();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.up->count(), 1, 10000);
+    rig.sim.command(QStringLiteral("frame 70 07"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.frames->count(), 1, 3000);
+    manager.writeMsg(PcFrame);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.sim.received(PcFrame).size(), 1, 3000);
+    QTest::qWait(100); // recorded once written
+    rig.sim.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(QFile(path).size() > 0 && [&]() {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) && f.readAll().contains("link lost");
+    }(), 3000);
+
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(f.readAll());
+    const ZQSerialCapture::Parsed p = ZQSerialCapture::parse(text);
+    QVERIFY2(p.errors.isEmpty(), qPrintable(p.errors.join('\n')));
+    QStringList seen;
+    for (const ZQSerialCapture::Entry &e : p.entries)
+        seen << ZQSerialCapture::directionWord(e.direction) + QLatin1Char(' ') + QString::fromLatin1(e.frame.toHex(' ').toUpper());
+    const QStringList expected{QStringLiteral("PC 7F 08 99 A2 B3 C4 02 FF 01 49 CF"),
+                               QStringLiteral("PC 7F 09 99 A2 B3 C4 02 FF 0F 08 02 CF"),
+                               QStringLiteral("BOARD 7F 09 99 A2 B3 C4 02 FF 01 49 00 CF"),
+                               QStringLiteral("BOARD 7F 08 99 A2 B3 C4 02 FF 0F 08 CF"),
+                               QStringLiteral("PC 7F 09 99 A2 B3 C4 02 FF 0F 08 01 CF"),
+                               QStringLiteral("BOARD 7F 08 99 A2 B3 C4 02 FF 70 07 CF"),
+                               QStringLiteral("PC ") + QString::fromLatin1(PcFrame.toHex(' ').toUpper())};
+    QCOMPARE(seen, expected);
+    QCOMPARE(p.linkUps.size(), 1);
+    QCOMPARE(p.linkUps.first().second, 2);
+    // The link came up after the acknowledgement, before the first frame of the board.
+    QVERIFY(p.linkUps.first().first >= p.entries.at(4).ms && p.linkUps.first().first <= p.entries.at(5).ms);
+    QCOMPARE(p.linkLosses.size(), 1);
+    QVERIFY(text.contains(QStringLiteral("port ") + rig.sim.path() + QStringLiteral(" opened at 115200 baud")));
 }
 
 int main(int argc, char **argv)

@@ -72,6 +72,7 @@ struct ReaderRig
 };
 } // namespace
 
+
 class TstZQSerialThreads : public QObject
 {
     Q_OBJECT
@@ -83,6 +84,8 @@ private slots:
     void writerPacesInQueueOrder();
     void writerBlocksTheFrameBeyondTheQueue();
     void writerEndsWhileWaiting();
+    void writerKeepsWhatTheLineRefused_data();
+    void writerKeepsWhatTheLineRefused();
     void readerEndsPromptly();
 };
 
@@ -227,6 +230,58 @@ void TstZQSerialThreads::writerEndsWhileWaiting()
     t.start();
     delete writer;
     QVERIFY2(t.elapsed() < 2000, "writer did not stop while waiting for a frame");
+}
+
+using Queued = QList<QPair<QByteArray, QByteArray>>; // frame, the command it is a part of
+
+void TstZQSerialThreads::writerKeepsWhatTheLineRefused_data()
+{
+    QTest::addColumn<Queued>("queued");
+    QTest::addColumn<QList<QByteArray>>("handedBack");
+    // Two long commands and their part frames (count 2, index, serial byte).
+    const QByteArray a = hex("7F 21 99 A2 B3 C4 02 FF E3 E3") + QByteArray(22, 'a') + hex("CF");
+    const QByteArray b = hex("7F 21 99 A2 B3 C4 02 FF E3 E3") + QByteArray(22, 'b') + hex("CF");
+    auto part = [](int index, int serial, char fill, int n) {
+        return hex("7F 00 99 A3 02") + QByteArray(1, char(index)) + QByteArray(1, char(serial)) + hex("FF E3 E3")
+               + QByteArray(n, fill) + hex("CF");
+    };
+    const QByteArray f1 = numbered(1);
+    const QByteArray f2 = numbered(2);
+    QTest::newRow("frames") << Queued{{f1, {}}, {f2, {}}} << QList<QByteArray>{f1, f2};
+    QTest::newRow("the parts of one command") << Queued{{part(0, 1, 'a', 21), a}, {part(1, 1, 'a', 1), a}}
+                                              << QList<QByteArray>{a};
+    QTest::newRow("commands with a frame between")
+        << Queued{{part(0, 1, 'a', 21), a}, {part(1, 1, 'a', 1), a}, {f1, {}}, {part(0, 2, 'b', 21), b},
+                  {part(1, 2, 'b', 1), b}}
+        << QList<QByteArray>{a, f1, b};
+    QTest::newRow("one command twice") << Queued{{part(0, 1, 'a', 21), a}, {part(1, 1, 'a', 1), a},
+                                                 {part(0, 2, 'a', 21), a}, {part(1, 2, 'a', 1), a}}
+                                       << QList<QByteArray>{a, a};
+}
+
+// The line goes away under the writer: the frame it could not write and
+// everything behind it stay queued (a command split into part frames comes
+// back whole, once), and the owner hears of it once.
+void TstZQSerialThreads::writerKeepsWhatTheLineRefused()
+{
+    QFETCH(Queued, queued);
+    QFETCH(QList<QByteArray>, handedBack);
+    PtyPair pty;
+    QSerialPort port(pty.slavePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    ZQSerialWrite writer;
+    QSignalSpy failed(&writer, SIGNAL(writeFailed()));
+    writer.setSerialPortPtr(&port);
+    writer.writeSerialPort(numbered(0));
+    QTRY_COMPARE_WITH_TIMEOUT(pty.frameCount(), 1, 3000);
+    pty.hangUp();
+    for (const auto &q : queued)
+        QVERIFY(writer.tryWriteSerialPort(q.first, 1000, q.second));
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 3000);
+    QVERIFY(writer.hasFailed());
+    QTest::qWait(200); // nothing more is tried
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(writer.stopAndTakeQueued(), handedBack);
 }
 
 void TstZQSerialThreads::readerEndsPromptly()

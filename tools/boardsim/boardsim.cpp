@@ -122,6 +122,12 @@ void BoardSim::send(const QByteArray &bytes, const QString &what)
     print(QStringLiteral("TX"), text);
 }
 
+bool BoardSim::isHandshakeFrame(const QByteArray &frame)
+{
+    return isFrame(frame, 11, 0x01, 0x49) || isFrame(frame, 12, 0x0F, 0x08) || frame == TestAnswer
+           || frame == HeartAnswer;
+}
+
 void BoardSim::setLinkUp(bool up)
 {
     if (m_linkUp == up)
@@ -134,6 +140,7 @@ void BoardSim::setLinkUp(bool up)
             pump();
         }
     }
+    emit linkChanged(up);
 }
 
 void BoardSim::onReceived(const QByteArray &bytes)
@@ -173,8 +180,10 @@ void BoardSim::handleFrame(const QByteArray &frame, const PtyLine::Settings &lin
         setLinkUp(true);
         return;
     }
-    if (!isTest && !isHeart)
+    if (!isTest && !isHeart) {
+        emit frameFromPc(frame);
         return;
+    }
     if (isTest)
         setLinkUp(false); // the PC probes afresh
     const bool answersTest = m_mode == Mode::V1 || m_mode == Mode::V2;

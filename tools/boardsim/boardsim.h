@@ -38,24 +38,35 @@ public:
     static QByteArray parseHex(const QString &text, bool *ok);
 
     void setMode(Mode mode) { m_mode = mode; }
+    Mode mode() const { return m_mode; }
     void setAnswerBaud(int baud) { m_answerBaud = baud; }
     // Queues command lines; they run in order, honouring sleeps and waits.
     void enqueue(const QStringList &lines);
     void note(const QString &text);
+    // Writes bytes to the line and prints them as a TX line, with `what` in
+    // brackets behind them when not empty.
+    void send(const QByteArray &bytes, const QString &what);
+    // Prints one output line of this kind ("RX", "TX", "NOTE", ...).
+    void print(const QString &kind, const QString &text);
+    // The handshake frames of both sides (test, heart, acknowledgement and
+    // the board's answers), which the simulator deals with by itself.
+    static bool isHandshakeFrame(const QByteArray &frame);
 
     static const QByteArray TestAnswer;
     static const QByteArray HeartAnswer;
 
 signals:
     void quitRequested();
+    // The PC brought the link up (or probes afresh: up is false).
+    void linkChanged(bool up);
+    // A frame from the PC other than a handshake frame.
+    void frameFromPc(QByteArray frame);
 
 private:
     void onReceived(const QByteArray &bytes);
     void handleFrame(const QByteArray &frame, const PtyLine::Settings &line);
     void pump();
     bool execute(const QString &line);
-    void send(const QByteArray &bytes, const QString &what);
-    void print(const QString &kind, const QString &text);
     void setLinkUp(bool up);
 
     PtyLine *m_line;

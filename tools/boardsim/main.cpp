@@ -1,6 +1,7 @@
 // boardsim: a simulated display mainboard on a pseudo-terminal (or a real
 // serial device), for running the control centre without a panel.
 
+#include "boardreplay.h"
 #include "boardscenario.h"
 #include "boardsim.h"
 #include "ptyline.h"
@@ -15,6 +16,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -73,7 +75,7 @@ int main(int argc, char **argv)
         "\"PTY <path>\"; point \"COM/PortName\" in version.ini at it. Prints every frame received (RX) and\n"
         "sent (TX) with a time stamp, and reads command lines from standard input (hex bytes, \"frame ...\",\n"
         "\"sleep MS\", \"wait link\", \"scenario NAME\", \"mode ...\", \"answer-baud N\", \"help\", \"quit\").\n"
-        "Exit codes: 0 done, 1 the line could not be opened, 2 bad usage."));
+        "Exit codes: 0 done, 1 the line could not be opened, 2 bad usage, 3 --compare found differences."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption modeOpt(QStringLiteral("mode"),
@@ -99,7 +101,22 @@ int main(int argc, char **argv)
     const QCommandLineOption eofOpt(QStringLiteral("quit-on-eof"),
         QStringLiteral("End when standard input ends (for programs that drive the simulator)."));
     const QCommandLineOption listOpt(QStringLiteral("list-scenarios"), QStringLiteral("List the scenarios and exit."));
-    parser.addOptions({modeOpt, baudOpt, deviceOpt, lineBaudOpt, pathFileOpt, linkOpt, scriptOpt, scenarioOpt, eofOpt, listOpt});
+    const QCommandLineOption replayOpt(QStringLiteral("replay"),
+        QStringLiteral("Play the board's side of a serial capture (velacenter --capture) back once the link is up;\n"
+                       "the handshake is answered as the captured board did unless --mode is given."),
+        QStringLiteral("file"));
+    const QCommandLineOption speedOpt(QStringLiteral("speed"),
+        QStringLiteral("With --replay: play this many times faster than captured (default 1)."),
+        QStringLiteral("factor"), QStringLiteral("1"));
+    const QCommandLineOption compareOpt(QStringLiteral("compare"),
+        QStringLiteral("With --replay: print where the PC's frames differ from the capture's (DIFF lines),\n"
+                       "then end: exit status 0 when none differ, 3 when some do."));
+    const QCommandLineOption ignoreOpt(QStringLiteral("ignore"),
+        QStringLiteral("With --compare: leave frames whose command bytes begin with these hex bytes out\n"
+                       "(e.g. \"E3 04\", timed requests); may be repeated."),
+        QStringLiteral("hex"));
+    parser.addOptions({modeOpt, baudOpt, deviceOpt, lineBaudOpt, pathFileOpt, linkOpt, scriptOpt, scenarioOpt, eofOpt,
+                       listOpt, replayOpt, speedOpt, compareOpt, ignoreOpt});
     // Every usage error ends with status 2 (QCommandLineParser::process
     // would use 1, which here means the line could not be opened).
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -126,6 +143,41 @@ int main(int argc, char **argv)
             return 2;
         }
         startLines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+    }
+    ZQSerialCapture::Parsed capture;
+    BoardReplay::Options replayOptions;
+    if (parser.isSet(replayOpt)) {
+        QFile f(parser.value(replayOpt));
+        if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            std::fprintf(stderr, "boardsim: cannot read %s\n", qPrintable(f.fileName()));
+            return 2;
+        }
+        capture = ZQSerialCapture::parse(QString::fromUtf8(f.readAll()));
+        // An edit gone wrong is better said at once than played around.
+        for (const QString &e : qAsConst(capture.errors))
+            std::fprintf(stderr, "boardsim: %s %s\n", qPrintable(f.fileName()), qPrintable(e));
+        if (!capture.errors.isEmpty())
+            return 2;
+        if (!parser.isSet(modeOpt))
+            mode = BoardReplay::modeOf(capture);
+        bool ok = false;
+        replayOptions.speed = parser.value(speedOpt).toDouble(&ok);
+        if (!ok || replayOptions.speed <= 0) {
+            std::fprintf(stderr, "boardsim: --speed needs a number above 0\n");
+            return 2;
+        }
+        replayOptions.compare = parser.isSet(compareOpt);
+        for (const QString &hex : parser.values(ignoreOpt)) {
+            const QByteArray prefix = BoardSim::parseHex(hex, &ok);
+            if (!ok) {
+                std::fprintf(stderr, "boardsim: --ignore takes hex bytes, not %s\n", qPrintable(hex));
+                return 2;
+            }
+            replayOptions.ignore << prefix;
+        }
+    } else if (parser.isSet(speedOpt) || parser.isSet(compareOpt) || parser.isSet(ignoreOpt)) {
+        std::fprintf(stderr, "boardsim: --speed, --compare and --ignore go with --replay\n");
+        return 2;
     }
     const QStringList scenarios = parser.values(scenarioOpt);
     for (const QString &name : scenarios) {
@@ -180,6 +232,16 @@ int main(int argc, char **argv)
                  .arg(parser.value(baudOpt).toInt() > 0
                           ? QStringLiteral(", answering at %1 baud only").arg(parser.value(baudOpt))
                           : QString()));
+    std::unique_ptr<BoardReplay> replay;
+    if (parser.isSet(replayOpt)) {
+        replay = std::make_unique<BoardReplay>(&sim, capture, replayOptions);
+        sim.note(QStringLiteral("replaying %1: %2 frames of the board").arg(parser.value(replayOpt)).arg(replay->boardFrames()));
+        if (replayOptions.compare) {
+            QObject::connect(replay.get(), &BoardReplay::finished, &app, [](int differences) {
+                QCoreApplication::exit(differences > 0 ? 3 : 0);
+            }, Qt::QueuedConnection);
+        }
+    }
     StdinLines stdinLines(&sim, parser.isSet(eofOpt), &app);
     sim.enqueue(startLines);
 

@@ -251,6 +251,15 @@ void TestFirstHour::centreTraces()
     for (auto it = perFrame.cbegin(); it != perFrame.cend(); ++it)
         QVERIFY2(it.value().match(seen).hasMatch() == traced.contains(it.key()),
                  qPrintable(it.key() + QStringLiteral(" in:\n") + seen.left(3000)));
+    // What an operator looks for shows whatever the rules for traces say:
+    // the log flag, and a second start with the arguments it handed over.
+    QVERIFY2(rig.centreOutput().contains(QStringLiteral("info vela.core: needLog 0")),
+             qPrintable(rig.centreOutput().left(2000)));
+    QString second;
+    QCOMPARE(rig.runSecondCopy({QStringLiteral("-a"), QStringLiteral("b")}, &second, 15000), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        rig.centreOutput().contains(QStringLiteral("info vela.core: single instance message \"-a b\"")), 5000);
+
     if (onlyThese) {
         QStringList categories;
         const QRegularExpression debugLine("^debug (\\S+): ", QRegularExpression::MultilineOption);

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 #include <unistd.h>
@@ -33,6 +34,45 @@ qint64 cpuMs(qint64 pid)
     return (f.at(11).toLongLong() + f.at(12).toLongLong()) * 1000 / sysconf(_SC_CLK_TCK);
 }
 
+const QByteArray kInfoRequest = QByteArray::fromHex("7F0899A2B3C402FFE304CF");
+
+// The long commands among frames the board received: a whole frame, or the
+// part frames of one split command joined (in order, one serial byte).
+struct Received
+{
+    QList<QByteArray> whole;  // command bytes of whole frames
+    QList<QByteArray> joined; // command bytes joined from part frames
+};
+
+Received longCommands(const QList<QByteArray> &frames, char key)
+{
+    Received r;
+    QByteArray parts;
+    int serial = -1;
+    int next = 0;
+    for (const QByteArray &f : frames) {
+        if (f.size() < 11 || f.at(8) != key)
+            continue;
+        if (quint8(f.at(3)) != 0xA3) {
+            r.whole << f.mid(8, f.size() - 9);
+            continue;
+        }
+        const int count = f.at(4);
+        const int index = f.at(5);
+        if (index == 0 || quint8(f.at(6)) != serial || index != next) {
+            parts = f.mid(8, 2); // the key once, then the pieces
+            serial = quint8(f.at(6));
+            next = 0;
+            if (index != 0)
+                continue; // a part whose first piece was not seen
+        }
+        parts += f.mid(10, f.size() - 11);
+        if (++next == count)
+            r.joined << parts;
+    }
+    return r;
+}
+
 } // namespace
 
 // velacenter healing its links: the board's line going away and coming back,
@@ -45,6 +85,10 @@ private slots:
     void boardComesBack_data();
     void boardComesBack();
     void keptCommandsAreBounded();
+    void commandsKeptWholeAcrossLoss_data();
+    void commandsKeptWholeAcrossLoss();
+    void screenInfoAskedWhenLinkUp_data();
+    void screenInfoAskedWhenLinkUp();
     void listenerRejoinsRestartedCentre();
 
 private:
@@ -185,6 +229,127 @@ void TestLinkHeal::keptCommandsAreBounded()
     }
     const QString log = warnings(rig);
     QVERIFY2(log.contains(QStringLiteral("oldest commands")), qPrintable(log));
+}
+
+void TestLinkHeal::commandsKeptWholeAcrossLoss_data()
+{
+    QTest::addColumn<QString>("after");
+    QTest::newRow("back with link version 1: sent whole") << "v1";
+    QTest::newRow("back with link version 2: split anew") << "v2";
+}
+
+// Long commands wait in the writer (link version 2: as part frames) when the
+// board goes away. Once it is back they are sent as that board speaks: whole
+// to a version 1 board, split with fresh serial bytes for version 2; every
+// command arrives complete, none as a stray part.
+void TestLinkHeal::commandsKeptWholeAcrossLoss()
+{
+    QFETCH(QString, after);
+    VelaCenterRig rig;
+    VelaCenterRig::Options options;
+    options.boardLink = rig.folder() + QStringLiteral("/board");
+    QVERIFY2(rig.start(options), qPrintable(rig.error()));
+    QVERIFY(rig.answerScreenInfo());
+
+    const int count = 30;
+    QList<QByteArray> commands; // 24 command bytes each: two part frames on version 2
+    for (int i = 0; i < count; ++i) {
+        QByteArray c = hex("E5E5") + char(i);
+        for (int k = 0; k < 21; ++k)
+            c.append(char(k));
+        commands << c;
+    }
+    const int before = rig.boardReceivedCount();
+    for (const QByteArray &c : commands)
+        QCOMPARE(rig.sendToCentre(VelaCenterRig::eventAny(c, QStringLiteral("ID_APP_VELACENTER"))), 0);
+    // A few frames on the line, most still waiting in the writer.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.boardReceivedCount() >= before + 3, 10000);
+    rig.stopBoard();
+    QTRY_VERIFY_WITH_TIMEOUT(countIn(rig.centreOutput(), kLost) == 1, 5000);
+    const Received sentBefore = longCommands(rig.boardReceived().mid(before), char(0xE5));
+    QVERIFY2(sentBefore.joined.size() < count - 5, qPrintable(QString::number(sentBefore.joined.size())));
+
+    const int from = rig.boardReceivedCount();
+    QVERIFY(rig.startBoardAgain(after, options.boardLink));
+    QVERIFY(rig.waitBoardReceived(VelaCenterRig::kStartupFrame4, 25000, from));
+    const QByteArray last = commands.last();
+    QTRY_VERIFY_WITH_TIMEOUT(longCommands(rig.boardReceived().mid(from), char(0xE5)).whole.contains(last)
+                                 || longCommands(rig.boardReceived().mid(from), char(0xE5)).joined.contains(last),
+                             15000);
+    QVERIFY(rig.flushToBoard() >= 0);
+
+    const QList<QByteArray> backFrames = rig.boardReceived().mid(from);
+    const Received sentAfter = longCommands(backFrames, char(0xE5));
+    if (after == QLatin1String("v1")) {
+        for (const QByteArray &f : backFrames)
+            QVERIFY2(quint8(f.at(3)) != 0xA3, qPrintable("part frame to a version 1 board: " + f.toHex(' ')));
+        QVERIFY(sentAfter.joined.isEmpty());
+    } else {
+        QVERIFY(sentAfter.whole.isEmpty());
+    }
+    // Every command reached the board complete, before the loss or after it.
+    for (const QByteArray &c : commands) {
+        QVERIFY2(sentBefore.joined.contains(c) || sentAfter.whole.contains(c) || sentAfter.joined.contains(c),
+                 c.toHex(' ').constData());
+    }
+}
+
+void TestLinkHeal::screenInfoAskedWhenLinkUp_data()
+{
+    QTest::addColumn<bool>("late");
+    QTest::newRow("link up after the first checks failed") << true;
+    QTest::newRow("link back after a loss") << false;
+}
+
+// The shortcut module asks the board for its screen information when the link
+// is up, however late that is, and again when it is back; the answer is what
+// ID_GET_SCREEN_INFO then reports.
+void TestLinkHeal::screenInfoAskedWhenLinkUp()
+{
+    QFETCH(bool, late);
+    VelaCenterRig rig;
+    VelaCenterRig::Options options;
+    options.boardLink = rig.folder() + QStringLiteral("/board");
+    int from = 0;
+    if (late) {
+        // The board answers from the heart frame of the centre's fifth
+        // attempt on, about 19 s after its start: after the module's first
+        // round of requests (11, 1.5 s apart) is over.
+        options.boardMode = QStringLiteral("silent");
+        options.waitForLink = false;
+        QVERIFY2(rig.start(options), qPrintable(rig.error()));
+        const QByteArray test = QByteArray::fromHex("7F0899A2B3C402FF0149CF");
+        QTRY_VERIFY_WITH_TIMEOUT(rig.boardReceived().count(test) >= 5, 30000);
+        rig.boardSend(QStringLiteral("mode v2"));
+        QVERIFY(rig.waitForLink(20000));
+    } else {
+        QVERIFY2(rig.start(options), qPrintable(rig.error()));
+        QVERIFY(rig.answerScreenInfo());
+        rig.stopBoard();
+        from = rig.boardReceivedCount();
+        QVERIFY(rig.startBoardAgain(QStringLiteral("v2"), options.boardLink));
+        QVERIFY(rig.waitBoardReceived(VelaCenterRig::kStartupFrame4, 25000, from));
+    }
+    from = rig.boardReceived().lastIndexOf(VelaCenterRig::kStartupFrame4);
+    QVERIFY2(rig.waitBoardReceived(kInfoRequest, 5000, from), "no screen-information request after the link came up");
+
+    const QString value = late ? QStringLiteral("late") : QStringLiteral("back");
+    rig.boardSend(QStringLiteral("frame E3 04 ") + QString::fromLatin1((QByteArray("size-") + value.toLatin1()).toHex(' ')));
+    // The board's answer and the question travel different roads: ask until
+    // the answer has been taken in.
+    QString got;
+    for (int i = 0; i < 20 && got != value; ++i) {
+        const int busFrom = rig.busMessages().size();
+        rig.sendToCentre(QJsonObject{{"eventid", "ID_GET_SCREEN_INFO"}, {"from", VelaCenterRig::kClientId},
+                                     {"to", "ID_APP_VELACENTER"}, {"param", "size"}});
+        QJsonObject reply;
+        QVERIFY(rig.waitBusMessage([](const QJsonObject &o) { return o.value("eventid").toString() == "ID_GET_SCREEN_INFO"; },
+                                   10000, &reply, busFrom));
+        got = reply.value(QStringLiteral("param")).toString();
+        if (got != value)
+            QTest::qWait(250);
+    }
+    QCOMPARE(got, value);
 }
 
 void TestLinkHeal::listenerRejoinsRestartedCentre()

@@ -11,11 +11,18 @@
 #include "zqipclogging.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -53,6 +60,70 @@ QStringList debugOn()
     return on;
 }
 
+// A copy of this program (see main) writes one fatal record and dies of it.
+const char kFatalText[] = "fatal for the record";
+const int kFatalLine = __LINE__ + 3;
+[[noreturn]] void dieWithRecord()
+{
+    qFatal("%s", kFatalText);
+}
+
+// Every file below `dir` with its content, links not followed.
+QMap<QString, QByteArray> filesBelow(const QString &dir)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile f(path);
+        files.insert(path, it.fileInfo().isFile() && f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<dir>"));
+    }
+    return files;
+}
+
+// Sets an environment variable for one scope.
+struct ScopedEnv
+{
+    ScopedEnv(const char *name, const QByteArray &value) : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ~ScopedEnv()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+    const char *m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+// Standard error of this process into a file for one scope.
+struct StderrCapture
+{
+    explicit StderrCapture(const QString &path)
+    {
+        std::fflush(stderr);
+        m_saved = ::dup(2);
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 2);
+        ::close(fd);
+    }
+    ~StderrCapture()
+    {
+        std::fflush(stderr);
+        ::dup2(m_saved, 2);
+        ::close(m_saved);
+    }
+    int m_saved;
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(CategoryOf)
@@ -78,6 +149,9 @@ private slots:
     void categoryLevels();
     void levelTurnsTracesOn_data();
     void levelTurnsTracesOn();
+    void errorRecordNamesItsSource();
+    void unsafeLogFolder_data();
+    void unsafeLogFolder();
 
 private:
     void writeConfig(const QString &text);
@@ -340,5 +414,171 @@ void TestLogging::levelTurnsTracesOn()
         QVERIFY2(c.second().isWarningEnabled() && c.second().isInfoEnabled(), c.first);
 }
 
-QTEST_GUILESS_MAIN(TestLogging)
+// In the build type that ships (RelWithDebInfo, where Qt drops the message
+// context unless told otherwise), a fatal record ends with the source file
+// and line of the message. A copy of this program writes one and dies of it.
+void TestLogging::errorRecordNamesItsSource()
+{
+    writeConfig(QStringLiteral("[Log]\nLevel=error\n"));
+    const QString app = m_app + QStringLiteral("Fatal");
+    QProcess copy;
+    copy.setProcessChannelMode(QProcess::MergedChannels);
+    copy.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--fatal"), app, m_config});
+    QVERIFY(copy.waitForFinished(10000));
+    QCOMPARE(copy.exitStatus(), QProcess::CrashExit);
+    QFile file(Logging::writeDir(app) + QStringLiteral("/error.txt"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString record = QString::fromUtf8(file.readAll());
+    Logging::clearLogs(app);
+    const QRegularExpression form(QStringLiteral("ERROR: %1\n\t(\\S+) (\\d+)\r\n$").arg(QLatin1String(kFatalText)));
+    const QRegularExpressionMatch m = form.match(record);
+    QVERIFY2(m.hasMatch(), qPrintable(record));
+    QVERIFY2(m.captured(1).endsWith(QStringLiteral("tst_logging.cpp")), qPrintable(record));
+    QCOMPARE(m.captured(2).toInt(), kFatalLine);
+}
+
+void TestLogging::unsafeLogFolder_data()
+{
+    QTest::addColumn<QString>("plant");  // what another account prepared
+    QTest::addColumn<QString>("where");  // where the logs go then
+    QTest::newRow("Log a symbolic link") << "Log link" << "Tavolix-uid";
+    QTest::newRow("application folder a symbolic link") << "app link" << "Tavolix-uid";
+    QTest::newRow("Tavolix a symbolic link") << "Tavolix link" << "Tavolix-uid";
+    QTest::newRow("Log of another user") << "Log other" << "Tavolix-uid";
+    QTest::newRow("application folder of another user") << "app other" << "Tavolix-uid";
+    QTest::newRow("the private folder's name taken too") << "Tavolix link, private other" << "runtime";
+    QTest::newRow("no runtime folder either") << "Tavolix link, private other, no runtime" << "fresh";
+}
+
+// Another account prepared the way to the log folder: nothing outside is
+// cleared or written, the records go to a folder of this user alone, and
+// standard error says so once.
+void TestLogging::unsafeLogFolder()
+{
+    QFETCH(QString, plant);
+    QFETCH(QString, where);
+    if (::geteuid() != 0)
+        QSKIP("needs root to give a folder to another user");
+    const uid_t other = 65534;
+    static int row = 0;
+    const QString base = QStringLiteral("/tmp/vlt-%1-%2").arg(QCoreApplication::applicationPid()).arg(++row);
+    const QString root = QStringLiteral("/tmp") + base; // the usual folder's part below /tmp
+    struct Remove
+    {
+        QStringList dirs;
+        ~Remove()
+        {
+            for (const QString &d : dirs)
+                QDir(d).removeRecursively();
+        }
+    } remove{{root, base}};
+    QVERIFY(QDir().mkpath(root));
+    QVERIFY(QDir().mkpath(base + QStringLiteral("/t")));
+    QTemporaryDir aside;
+    const QString runtime = aside.filePath(QStringLiteral("runtime"));
+    QVERIFY(QDir().mkpath(runtime));
+    QCOMPARE(::chmod(QFile::encodeName(runtime).constData(), 0700), 0);
+    ScopedEnv tmp("TMPDIR", (base + QStringLiteral("/t")).toUtf8());
+    ScopedEnv xdg("XDG_RUNTIME_DIR", plant.contains(QLatin1String("no runtime")) ? QByteArray() : runtime.toUtf8());
+    const QString app = QStringLiteral("VelaUnsafe");
+    const QString usual = Logging::logDir(app);
+    QCOMPARE(usual, root + QStringLiteral("/Tavolix/VelaUnsafe/Log"));
+
+    // A folder of the user's own with a file in it, the target of the links.
+    const QString victim = aside.filePath(QStringLiteral("victim"));
+    QVERIFY(QDir().mkpath(victim + QStringLiteral("/Log")));
+    for (const QString &f : {victim + QStringLiteral("/warn.txt"), victim + QStringLiteral("/Log/warn.txt")}) {
+        QFile file(f);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("the user's own\n");
+    }
+    const QString linked = plant.startsWith(QLatin1String("Log")) ? usual
+                           : plant.startsWith(QLatin1String("app")) ? root + QStringLiteral("/Tavolix/VelaUnsafe")
+                                                                     : root + QStringLiteral("/Tavolix");
+    QVERIFY(QDir().mkpath(QFileInfo(linked).path()));
+    auto giveAway = [other](const QString &path) {
+        return ::lchown(QFile::encodeName(path).constData(), other, other) == 0;
+    };
+    if (plant.contains(QLatin1String(" link"))) {
+        QVERIFY(QFile::link(victim, linked));
+        QVERIFY(giveAway(linked));
+    } else {
+        QVERIFY(QDir().mkpath(usual));
+        QFile theirs(usual + QStringLiteral("/warn.txt"));
+        QVERIFY(theirs.open(QIODevice::WriteOnly));
+        theirs.write("theirs\n");
+        theirs.close();
+        QVERIFY(giveAway(linked));
+        QVERIFY(giveAway(usual));
+        QVERIFY(giveAway(theirs.fileName()));
+    }
+    const QString privateTop = root + QStringLiteral("/Tavolix-0");
+    if (plant.contains(QLatin1String("private other"))) {
+        QVERIFY(QDir().mkpath(privateTop));
+        QVERIFY(giveAway(privateTop));
+    }
+    const QString watched = plant.contains(QLatin1String(" link")) ? victim : linked;
+    const QMap<QString, QByteArray> before = filesBelow(watched);
+
+    writeConfig(QStringLiteral("[Log]\nLevel=all\n"));
+    const QString said = aside.filePath(QStringLiteral("stderr.txt"));
+    QString dir;
+    {
+        StderrCapture capture(said);
+        Logging::clearLogs(app);
+        Logging::output(app, m_config, QtWarningMsg, QMessageLogContext(), QStringLiteral("first"));
+        Logging::clearLogs(app);
+        Logging::output(app, m_config, QtWarningMsg, QMessageLogContext(), QStringLiteral("second"));
+        Logging::output(app, m_config, QtInfoMsg, QMessageLogContext(), QStringLiteral("third"));
+        dir = Logging::writeDir(app);
+    }
+    QCOMPARE(filesBelow(watched), before);
+
+    QString top;
+    if (where == QLatin1String("Tavolix-uid"))
+        top = privateTop;
+    else if (where == QLatin1String("runtime"))
+        top = runtime + QStringLiteral("/Tavolix");
+    else
+        top = dir.left(dir.indexOf(QStringLiteral("/VelaUnsafe/Log")));
+    if (where == QLatin1String("fresh") && top.startsWith(QLatin1String("/tmp/Tavolix-")))
+        remove.dirs << top;
+    QCOMPARE(dir, top + QStringLiteral("/VelaUnsafe/Log"));
+    if (where == QLatin1String("fresh"))
+        QVERIFY2(QRegularExpression(QStringLiteral("^/tmp/Tavolix-0-\\w{6}$")).match(top).hasMatch(), qPrintable(top));
+    struct stat st;
+    QCOMPARE(::lstat(QFile::encodeName(top).constData(), &st), 0);
+    QVERIFY(S_ISDIR(st.st_mode));
+    QCOMPARE(st.st_uid, ::geteuid());
+    QCOMPARE(int(st.st_mode & 077), 0);
+    QFile warn(dir + QStringLiteral("/warn.txt"));
+    QVERIFY(warn.open(QIODevice::ReadOnly));
+    const QByteArray records = warn.readAll();
+    QVERIFY(!records.contains("first")); // cleared at the second start
+    QVERIFY(records.contains("second"));
+    QVERIFY(QFile::exists(dir + QStringLiteral("/info.txt")));
+
+    QFile err(said);
+    QVERIFY(err.open(QIODevice::ReadOnly));
+    const QString text = QString::fromLocal8Bit(err.readAll());
+    QCOMPARE(text.count(QStringLiteral("log folder ") + usual + QStringLiteral(" not used")), 1);
+    QVERIFY2(text.contains(dir), qPrintable(text));
+
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 4 && qstrcmp(argv[1], "--fatal") == 0) {
+        QCoreApplication app(argc, argv);
+        static QString name = QString::fromLocal8Bit(argv[2]);
+        static QString config = QString::fromLocal8Bit(argv[3]);
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+            Logging::output(name, config, type, context, message);
+        });
+        dieWithRecord();
+    }
+    QCoreApplication app(argc, argv);
+    TestLogging test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_logging.moc"

@@ -146,6 +146,7 @@ bool VelaCenterRig::startBoard(const QString &mode, const QString &link)
     QStringList args{QStringLiteral("--mode"), mode};
     if (!link.isEmpty())
         args << QStringLiteral("--link") << link;
+    args << m_options.boardArgs;
     m_board.start(programPath(QStringLiteral("boardsim")), args);
     if (!m_board.waitForStarted(5000)) {
         m_error = QStringLiteral("boardsim did not start");
@@ -315,6 +316,7 @@ void VelaCenterRig::readBoard()
     while ((nl = m_boardPartial.indexOf('\n')) >= 0) {
         const QString line = QString::fromUtf8(m_boardPartial.left(nl));
         m_boardPartial.remove(0, nl + 1);
+        m_boardLines << line;
         if (m_pty.isEmpty() && line.startsWith(QLatin1String("PTY "))) {
             m_pty = line.mid(4).trimmed();
             continue;
@@ -328,6 +330,17 @@ void VelaCenterRig::readBoard()
 void VelaCenterRig::boardSend(const QString &line)
 {
     m_board.write(line.toUtf8() + '\n');
+}
+
+QProcess &VelaCenterRig::board()
+{
+    return m_board;
+}
+
+QStringList VelaCenterRig::boardOutput()
+{
+    readBoard();
+    return m_boardLines;
 }
 
 QList<QByteArray> VelaCenterRig::boardReceived() const

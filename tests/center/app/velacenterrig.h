@@ -26,6 +26,7 @@ public:
         QString extraIni;                         // more version.ini text (e.g. a [Log] group)
         QString portName;                         // instead of the simulator's line
         QString boardLink;                        // the simulator's line under this fixed name
+        QStringList boardArgs;                    // more arguments for the simulator (e.g. --replay FILE)
         QStringList args;
         bool waitForLink = true;
         bool quietCentre = false; // drop the centre's output instead of keeping it
@@ -65,6 +66,9 @@ public:
     // Rewrites the settings with other extra text (Options::extraIni), same port.
     bool setExtraIni(const QString &text);
     void boardSend(const QString &line);
+    // The simulator's process and every line it printed so far.
+    QProcess &board();
+    QStringList boardOutput();
     QList<QByteArray> boardReceived() const;
     bool waitBoardReceived(const QByteArray &frame, int timeoutMs, int fromIndex = 0);
     int boardReceivedCount() const;
@@ -117,6 +121,7 @@ private:
     QString m_portName; // last written to the settings
     QByteArray m_boardPartial;
     QList<QByteArray> m_boardRx;
+    QStringList m_boardLines;
     QByteArray m_centreOutput;
     ZQIPC *m_bus = nullptr;
     QStringList m_busMessages;
