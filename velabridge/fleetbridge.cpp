@@ -88,6 +88,13 @@ FleetBridge::FleetBridge(const FleetConfig &config, QObject *parent)
     m_bus->setReconnecting(true);
     connect(m_bus, &ZQIPC::sigRecvInfo, this, &FleetBridge::onBusMessage);
     connect(m_bus, &ZQIPC::sigHubJoined, this, [this]() {
+        // The centre publishes the board's link as it changes; a bridge that
+        // joins later asks for the state once.
+        QJsonObject ask;
+        ask.insert(QStringLiteral("eventid"), QStringLiteral("GET_SERIAL_LINK_STATE"));
+        ask.insert(QStringLiteral("from"), QLatin1String(FleetCommandPolicy::kBusId));
+        ask.insert(QStringLiteral("to"), QStringLiteral("ID_APP_VELACENTER"));
+        m_bus->sentInfo(QStringLiteral("ID_APP_VELACENTER"), QString::fromUtf8(compact(ask)));
         m_busUp = true;
         qCInfo(lcFleet) << "joined the panel's bus";
         publishInfo();

@@ -2,6 +2,7 @@
 
 #include "centerlogging.h"
 #include "czqsharedkit.h"
+#include "izqbusiness.h"
 #include "izqmessagemanager.h"
 #include "zqboardframe.h"
 #include "zqbusinessmanager.h"
@@ -16,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
@@ -178,6 +180,22 @@ void ZQTMsgDispatch::slotStartDeal(int version)
     m_ipc->setReconnecting(true);
     if (!m_ipc->createTcpClient(QStringLiteral("ID_APP_VELACENTER"), host.data(), ZQIPC::busPort()))
         qCWarning(lcDispatch) << "bus client of the centre not connected";
+    publishLinkState();
+}
+
+void ZQTMsgDispatch::publishLinkState()
+{
+    const bool up = m_linkUp && !m_linkDown;
+    QJsonObject message;
+    message.insert(QStringLiteral("eventid"), QStringLiteral("SERIAL_LINK_STATE"));
+    message.insert(QStringLiteral("from"), QStringLiteral("ID_APP_VELACENTER"));
+    message.insert(QStringLiteral("to"), QStringLiteral("ID_APP_ANY"));
+    message.insert(QStringLiteral("param"),
+                   QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("Link")},
+                                          {QStringLiteral("value"), up ? QStringLiteral("up") : QStringLiteral("down")}},
+                              QJsonObject{{QStringLiteral("type"), QStringLiteral("Version")},
+                                          {QStringLiteral("value"), m_version}}});
+    m_ipc->sentInfo(IZQBusiness::jsonToMessageText(message));
 }
 
 void ZQTMsgDispatch::startBoardDriver()
@@ -224,6 +242,7 @@ void ZQTMsgDispatch::slotSerialPortLost()
     m_healAttempt = 0;
     qCWarning(lcDispatch).noquote() << "serial link to the mainboard lost on" << port
                          << "- looking for the port again";
+    publishLinkState();
     m_healTimer->start(healDelayMs(m_healAttempt++));
 }
 
@@ -243,6 +262,7 @@ void ZQTMsgDispatch::linkBack(int version)
     m_healTimer->stop();
     qCWarning(lcDispatch).noquote() << "serial link to the mainboard back on" << portNameOf(m_serial)
                          << "link version" << version;
+    publishLinkState();
     if (version == 1 && !m_driverStarted)
         startBoardDriver();
     // The board starts afresh: its start-up frames first, then what waited.
@@ -296,6 +316,11 @@ void ZQTMsgDispatch::slotReciveMessage(QString message)
     const QString to = obj.value(QStringLiteral("to")).toString();
     if (to != QLatin1String("ID_APP_VELACENTER") && to != QLatin1String("MessageCenter"))
         return;
+    // A watcher that joined after the last change asks for the state.
+    if (obj.value(QStringLiteral("eventid")).toString() == QLatin1String("GET_SERIAL_LINK_STATE")) {
+        publishLinkState();
+        return;
+    }
     ZQIpcRciveQueue::getInstence()->putMessage(message);
     ++m_recvCount;
     qCDebug(lcDispatch) << "recive IPC msg" << m_recvCount << message;

@@ -102,6 +102,9 @@ private:
     void startBoardDriver();
     void keepForBoard(const QByteArray &command);
     void linkBack(int version);
+    // Publishes "SERIAL_LINK_STATE": whether the board's link is up, and its
+    // version, for programs that watch the panel (the fleet bridge).
+    void publishLinkState();
 
     struct package
     {

@@ -1,6 +1,7 @@
 #include "velacenterrig.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
@@ -96,7 +97,23 @@ private:
     // A frame each way; true when both arrived within the time.
     static bool framesFlow(VelaCenterRig &rig, const QByteArray &tag, int timeoutMs);
     static QString warnings(VelaCenterRig &rig);
+    // Waits for the centre's next "SERIAL_LINK_STATE" after `from`; "up 2",
+    // "down 1" and so on, empty when none came.
+    static QString linkState(VelaCenterRig &rig, int from, int timeoutMs);
 };
+
+QString TestLinkHeal::linkState(VelaCenterRig &rig, int from, int timeoutMs)
+{
+    QJsonObject msg;
+    const auto isState = [](const QJsonObject &o) {
+        return o.value(QStringLiteral("eventid")).toString() == QLatin1String("SERIAL_LINK_STATE");
+    };
+    if (!rig.waitBusMessage(isState, timeoutMs, &msg, from))
+        return QString();
+    const QJsonArray param = msg.value(QStringLiteral("param")).toArray();
+    return param.at(0).toObject().value(QStringLiteral("value")).toString() + QLatin1Char(' ')
+           + QString::number(param.at(1).toObject().value(QStringLiteral("value")).toInt());
+}
 
 bool TestLinkHeal::framesFlow(VelaCenterRig &rig, const QByteArray &tag, int timeoutMs)
 {
@@ -141,9 +158,18 @@ void TestLinkHeal::boardComesBack()
     options.extraIni = QLatin1String(kWarnLog);
     QVERIFY2(rig.start(options), qPrintable(rig.error()));
     QVERIFY(framesFlow(rig, "01", 10000));
+    // The link's state is told on request, and published as it changes.
+    int askFrom = rig.busMessages().size();
+    rig.sendToCentre(QJsonObject{{"eventid", "GET_SERIAL_LINK_STATE"}, {"to", "ID_APP_VELACENTER"}});
+    QCOMPARE(linkState(rig, askFrom, 5000), QStringLiteral("up ") + before.mid(1));
 
+    const int lostFrom = rig.busMessages().size();
     rig.stopBoard();
     QTRY_VERIFY_WITH_TIMEOUT(countIn(warnings(rig), kLost) == 1, 5000);
+    QVERIFY(linkState(rig, lostFrom, 5000).startsWith(QLatin1String("down ")));
+    askFrom = rig.busMessages().size();
+    rig.sendToCentre(QJsonObject{{"eventid", "GET_SERIAL_LINK_STATE"}, {"to", "ID_APP_VELACENTER"}});
+    QVERIFY(linkState(rig, askFrom, 5000).startsWith(QLatin1String("down ")));
     // Away for a while: the centre waits between looks instead of spinning.
     const qint64 cpuBefore = cpuMs(rig.centre().processId());
     QTest::qWait(4000);
@@ -161,8 +187,10 @@ void TestLinkHeal::boardComesBack()
     if (newPath)
         QVERIFY(rig.setPortName(pathB));
     // Next look at most 10 s away, the handshake (version 1: 5 s more), start-up frames.
+    const int backFrom = rig.busMessages().size();
     QVERIFY2(rig.waitBoardReceived(VelaCenterRig::kStartupFrame4, 25000, from), qPrintable(rig.error()));
     QVERIFY(framesFlow(rig, "02", 5000));
+    QCOMPARE(linkState(rig, backFrom, 5000), QStringLiteral("up ") + after.mid(1));
 
     // Start-up frames, then what waited, in order.
     const QList<QByteArray> got = rig.boardReceived().mid(from);
