@@ -1,3 +1,4 @@
+#include "busharness.h"
 #include "velacenterrig.h"
 
 #include "zqipc.h"
@@ -157,6 +158,8 @@ private slots:
     void burstBeyondWriterQueue();
     void busListenAddress_data();
     void busListenAddress();
+    void busAdmitsItsUsers_data();
+    void busAdmitsItsUsers();
 
 private:
     // Sends an EVENT_ANY that must arrive, so that anything sent before it
@@ -1113,6 +1116,37 @@ void TestVelaCenter::busListenAddress()
     // The centre's output is read as it comes: give the warning its moment.
     QTRY_COMPARE_WITH_TIMEOUT(rig->centreOutput().contains(QStringLiteral("bus hub open to every address")),
                               listenAll, listenAll ? 3000 : 0);
+}
+
+void TestVelaCenter::busAdmitsItsUsers_data()
+{
+    QTest::addColumn<QString>("allowUsers");   // [Bus] AllowUsers, none if empty
+    QTest::addColumn<bool>("admitted");        // a program of uid 65534 (nobody)
+    QTest::newRow("the centre's own user only") << QString() << false;
+    QTest::newRow("AllowUsers names the user") << "daemon, nobody" << true;
+    QTest::newRow("AllowUsers names others") << "daemon" << false;
+}
+
+void TestVelaCenter::busAdmitsItsUsers()
+{
+    QFETCH(QString, allowUsers);
+    QFETCH(bool, admitted);
+    VelaCenterRig own;
+    VelaCenterRig *rig = m_rig;
+    if (allowUsers.isEmpty()) {
+        QVERIFY(startShared());
+        rig = m_rig;
+    } else {
+        VelaCenterRig::Options options;
+        options.extraIni = QStringLiteral("[Bus]\nAllowUsers=%1\n").arg(allowUsers);
+        options.waitForLink = false;
+        QVERIFY(startOwn(own, options));
+        rig = &own;
+    }
+    const bustest::AsUser got = bustest::connectAsUser(65534, 65534, ZQIPC::busPort(), bustest::frame("ID_TST_NOBODY"));
+    QCOMPARE(got, admitted ? bustest::AsUser::Greeted : bustest::AsUser::Closed);
+    if (!admitted)
+        QTRY_VERIFY_WITH_TIMEOUT(rig->centreOutput().contains(QStringLiteral("uid 65534")), 3000);
 }
 
 QTEST_GUILESS_MAIN(TestVelaCenter)
