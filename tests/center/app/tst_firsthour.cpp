@@ -119,7 +119,8 @@ void TestFirstHour::helpAndVersion_data()
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("expected");
 
-    for (const char *program : {"velacenter", "zqbus", "boardsim", "VelaStrokeAccelerate", "serialtest", "iconpainter"}) {
+    for (const char *program : {"velacenter", "zqbus", "boardsim", "velatables", "VelaStrokeAccelerate", "velabridge",
+                                "serialtest", "iconpainter"}) {
         QTest::addRow("%s --version", program) << program << "--version"
                                                << QStringLiteral("%1 %2").arg(program, VELA_VERSION);
         QTest::addRow("%s --help", program) << program << "--help" << "Usage:";
