@@ -236,6 +236,12 @@ void ZQTbusinessDisc::Send(QJsonObject message)
     m_askers.start(new Job([this, message, ticket]() { handOn(ticket, outcomeOf(message)); }));
 }
 
+void ZQTbusinessDisc::waitForHandedOn()
+{
+    // Each job hands its outcome on before it ends.
+    m_askers.waitForDone();
+}
+
 void ZQTbusinessDisc::handOn(quint64 ticket, const Outcome& outcome)
 {
     std::unique_lock<std::mutex> lock(m_orderMutex);

@@ -45,6 +45,11 @@ public:
     // none is; blocks while it asks.
     QJsonObject addressedToFront(QJsonObject message);
 
+    // Blocks until every board event given to Send() so far has been handed
+    // on; for a tool that runs the module outside the centre and reads what
+    // it sends.
+    void waitForHandedOn();
+
     // The whiteboard program as the process check can find it.
     static const char* const kWhiteBoardProcess;
     // Board events waiting for their answer at the same time, at most.

@@ -15,8 +15,10 @@ FrontApp::FrontApp(const QString &appId, QObject *parent)
     : QObject(parent)
     , m_appId(appId)
     , m_hub(new ZQIPC(this))
-    , m_front(new ZQIPC(this))
+    , m_front(new ZQIPC)
 {
+    m_front->moveToThread(&m_frontThread);
+    m_frontThread.start();
     if (!m_hub->createTcpServer(0)) {
         // Never the panel's own bus: a port nobody serves.
         qputenv("VELA_BUS_PORT", "1");
@@ -25,7 +27,7 @@ FrontApp::FrontApp(const QString &appId, QObject *parent)
     }
     const int port = m_hub->serverPort();
     qputenv("VELA_BUS_PORT", QByteArray::number(port));
-    connect(m_front, &ZQIPC::sigRecvInfo, this, &FrontApp::answer);
+    connect(m_front, &ZQIPC::sigRecvInfo, this, &FrontApp::answer, Qt::DirectConnection);
     m_ready = m_front->createTcpClient(QStringLiteral("ID_APP_VELATABLES_DESKTOP"), "127.0.0.1", port);
     if (m_ready)
         m_front->registerMsgAccept(QLatin1String(kKit));
@@ -34,6 +36,9 @@ FrontApp::FrontApp(const QString &appId, QObject *parent)
 FrontApp::~FrontApp()
 {
     m_front->closeClient();
+    m_frontThread.quit();
+    m_frontThread.wait();
+    delete m_front;
     m_hub->closeServer();
 }
 

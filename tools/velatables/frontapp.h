@@ -3,6 +3,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QThread>
 
 class ZQIPC;
 
@@ -27,6 +28,9 @@ private:
 
     QString m_appId;
     ZQIPC *m_hub;
+    // The answering program lives on a thread of its own: the module asks
+    // while this process's main thread waits for what it sends.
+    QThread m_frontThread;
     ZQIPC *m_front;
     bool m_ready = false;
 };

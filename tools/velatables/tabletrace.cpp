@@ -1,5 +1,7 @@
 #include "tabletrace.h"
 
+#include <QCoreApplication>
+
 #include "centretables.h"
 #include "izqbusiness.h"
 #include "zqanalysiscommand.h"
@@ -9,6 +11,7 @@
 #include "zqfitcommand.h"
 #include "zqtableentry.h"
 #include "zqtbusiness.h"
+#include "zqtbusinessdisc.h"
 #include "zqtmsgdispatch.h"
 
 namespace {
@@ -32,8 +35,8 @@ TableTrace::TableTrace(CentreTables *tables, QObject *parent)
     : QObject(parent)
     , m_tables(tables)
 {
-    // The relays are direct: what a module sends arrives here before its
-    // call returns.
+    // What a module sends on the caller's thread arrives here before its
+    // call returns; decode() waits for what it sends from other threads.
     ZQBusinessManager *manager = tables->manager();
     connect(manager, &ZQBusinessManager::sigSendMessage, this, [this](const QString &text) { m_bus << text; });
     connect(manager, &ZQBusinessManager::sigSendLocal, this, [this](const QString &name) { m_local << name; });
@@ -84,6 +87,11 @@ TableTrace::Decoded TableTrace::decode(const QByteArray &frame)
     if (d.inCode)
         d.source = Source();
     module->Send(dealt);
+    // The whiteboard module hands its events on from threads of its own, and
+    // the manager relays them to this thread queued.
+    if (auto *disc = qobject_cast<ZQTbusinessDisc *>(module->getObject()))
+        disc->waitForHandedOn();
+    QCoreApplication::sendPostedEvents();
     d.bus = m_bus;
     d.local = m_local;
     d.board = m_board;
