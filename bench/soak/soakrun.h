@@ -205,6 +205,7 @@ private:
     int m_delivered = 0; // frames at the board and messages of the centre, idle excepted
     QVector<int> m_deliveredBySample;
     int m_warmSampleIndex = 0;
+    int m_loadEndIndex = 0;
     int m_idleBoardFrames = 0;
     bool m_goalsMet = false;
 };
