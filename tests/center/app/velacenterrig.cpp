@@ -403,6 +403,12 @@ int VelaCenterRig::busSend(const QString &target, const QString &text)
     return m_bus ? m_bus->sentInfo(target, text) : -1;
 }
 
+void VelaCenterRig::closeBus()
+{
+    delete m_bus;
+    m_bus = nullptr;
+}
+
 int VelaCenterRig::sendToCentre(const QJsonObject &message)
 {
     return busSend(QStringLiteral("ID_APP_VELACENTER"),

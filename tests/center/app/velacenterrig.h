@@ -86,6 +86,9 @@ public:
     bool waitBusMessage(const std::function<bool(const QJsonObject &)> &match, int timeoutMs,
                         QJsonObject *found = nullptr, int fromIndex = 0);
     int busSend(const QString &target, const QString &text);
+    // Ends the rig's own bus client: the centre is left with no client but
+    // its own (the soak's idle figure).
+    void closeBus();
     int sendToCentre(const QJsonObject &message);
 
     // SIGTERM, then the same program started again in the same folder.
