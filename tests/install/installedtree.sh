@@ -49,8 +49,11 @@ step configure cmake -S "$HERE/outsideapp" -B "$SCRATCH/app" -DCMAKE_PREFIX_PATH
   -DCMAKE_CXX_COMPILER="$CXX_COMPILER" -DCMAKE_CXX_COMPILER_LAUNCHER="$LAUNCHER" -DCMAKE_BUILD_TYPE=Release
 step build cmake --build "$SCRATCH/app"
 APP="$SCRATCH/app/outsideapp"
-ldd "$APP" | grep -q "libzqipc.so.0 => $PREFIX/lib/libzqipc.so.0 " \
-  || { ldd "$APP" >&2; fail "outsideapp does not load the installed libzqipc"; }
+# Into a variable first: under pipefail, grep -q leaving early can make ldd
+# die of SIGPIPE and fail a pipeline whose answer was right.
+libs="$(ldd "$APP")"
+grep -q "libzqipc.so.0 => $PREFIX/lib/libzqipc.so.0 " <<<"$libs" \
+  || { echo "$libs" >&2; fail "outsideapp does not load the installed libzqipc"; }
 
 # The installed tools, on a free port.
 "$PREFIX/bin/zqbus" hub --port 0 2>"$SCRATCH/hub.err" &
