@@ -49,6 +49,13 @@ QString ZQSerialCapture::directionWord(Direction direction)
 bool ZQSerialCapture::open(const QString &path, qint64 maxBytes)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    // The file already being written (the settings and the option naming the
+    // same one) is kept: opening it afresh would move the earlier run's
+    // capture out of ".1" for a file holding only a header.
+    if (m_fd >= 0 && path == m_path) {
+        m_maxBytes = qMax<qint64>(maxBytes, 4096);
+        return true;
+    }
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;

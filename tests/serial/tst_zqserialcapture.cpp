@@ -109,6 +109,7 @@ void TstZQSerialCapture::writtenReadsBack()
     }
     ZQSerialCapture capture;
     QVERIFY2(capture.open(path), qPrintable(capture.errorString()));
+    QVERIFY(capture.open(path));   // named again (setting and option): the earlier run stays
     capture.frame(ZQSerialCapture::ToBoard, hex("7F 08 99 A2 B3 C4 02 FF 01 49 CF"));
     capture.remark(QStringLiteral("link up, version 2"));
     std::vector<std::thread> threads;
