@@ -251,10 +251,8 @@ void ZQIPC::closeClient()
     if (!client)
         return;
     client->closeClient();
-    if (m_clientThread) {
-        m_clientThread->quit();
-        m_clientThread->wait();
-    }
+    m_clientThread->quit();   // made with the client
+    m_clientThread->wait();
 }
 
 void ZQIPC::closeServer()

@@ -337,12 +337,13 @@ void ZQServerDispatch::readLoop()
         // A monitor only reads; whatever it writes ends it.
         if (!m_pending.isEmpty())
             ok = false;
-        while (ok && m_running.load()) {
-            const ssize_t n = readSome(kSmallReadBytes, big, small, data);
+        if (ok && m_running.load()) {
+            ssize_t n;
+            do
+                n = ::recv(m_socket, small, sizeof small, 0);
+            while (n < 0 && errno == EINTR);
             if (n > 0)
                 ok = false;
-            if (n <= 0)
-                break;
         }
         if (!ok)
             qCWarning(lcZqIpc) << "bus hub: a monitor sent a frame; monitors may not send, closed";

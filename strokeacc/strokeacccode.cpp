@@ -52,7 +52,7 @@ bool strokeAccIsSixteenByNine(int width, int height)
     return std::fabs(float(height) / float(width) - 0.5625f) < 0.0001f;
 }
 
-QString getInkDrawScreenShotRs232Code(unsigned int colour)
+QByteArray strokeAccMarkerRequest(unsigned int colour)
 {
     QByteArray command("\xE0\x11", 2);
     for (int shift = 24; shift >= 0; shift -= 8)
@@ -60,6 +60,10 @@ QString getInkDrawScreenShotRs232Code(unsigned int colour)
     quint8 sum = 0;
     for (char b : command)
         sum = quint8(sum + quint8(b));
-    command.append(char(~sum));
-    return strokeAccBytesToHex(ZQBoardFrame::build(command));
+    return command.append(char(~sum));
+}
+
+QString getInkDrawScreenShotRs232Code(unsigned int colour)
+{
+    return strokeAccBytesToHex(ZQBoardFrame::build(strokeAccMarkerRequest(colour)));
 }

@@ -29,6 +29,10 @@ unsigned int strokeAccContrastColour(unsigned int colour);
 // The screens the board can find the marker on.
 bool strokeAccIsSixteenByNine(int width, int height);
 
+// The marker request's command bytes: E0 11, the colour big-endian and the
+// check byte that brings the 8-bit sum to 0xFF.
+QByteArray strokeAccMarkerRequest(unsigned int colour);
+
 // The answer: the board frame 7F 0D 99 A2 B3 C4 02 FF E0 11 colour check CF
 // as 32 hex digits.
 QString getInkDrawScreenShotRs232Code(unsigned int colour);

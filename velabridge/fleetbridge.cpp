@@ -3,6 +3,7 @@
 #include "fleetlogging.h"
 #include "fleetmqtt.h"
 #include "zqipc.h"
+#include "zqwire.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -339,7 +340,7 @@ void FleetBridge::onCommand(const QString &topicName, const QByteArray &payload,
     QJsonObject result;
     const FleetCommandPolicy::Decision d = m_config.commands.decide(event, id, doc.object());
     const QByteArray text = d.allowed ? compact(d.message) : QByteArray();
-    if (!d.allowed || text.contains("Z&&Q")) {
+    if (!d.allowed || text.contains(ZQWire::kMarker)) {
         const QString reason = d.allowed ? QStringLiteral("the text cannot travel on the bus") : d.reason;
         warn(QStringLiteral("refused ") + event, QStringLiteral("command %1 id %2 refused: %3").arg(event, id, reason));
         result.insert(QStringLiteral("result"), QStringLiteral("refused"));

@@ -60,19 +60,6 @@ void print(const char *what, QVector<double> ms)
                 ms.first(), ms.last());
 }
 
-// The marker request for a colour: E0 11, the colour big-endian, and the
-// check byte that makes the 8-bit sum 0xFF.
-QByteArray requestFor(unsigned colour)
-{
-    QByteArray r = QByteArray::fromHex("E011");
-    for (int shift = 24; shift >= 0; shift -= 8)
-        r.append(char((colour >> shift) & 0xFF));
-    quint8 sum = 0;
-    for (char b : r)
-        sum = quint8(sum + quint8(b));
-    return r.append(char(0xFF - sum));
-}
-
 // Polls one pixel of the agent's screen on its own X connection while the
 // main thread waits for the answer, and notes when it shows the colour.
 class PixelWatch
@@ -217,7 +204,7 @@ int main(int argc, char **argv)
     ready.start();
     for (;;) {
         const int from = rig.boardReceivedCount();
-        rig.boardSend(boardLine(requestFor(0xFF0000)));
+        rig.boardSend(boardLine(strokeAccMarkerRequest(0xFF0000)));
         if (rig.waitBoardReceived(red, 1000, from))
             break;
         if (realAgent && agent.process().state() == QProcess::NotRunning) {
@@ -247,7 +234,7 @@ int main(int argc, char **argv)
         if (realAgent)
             watch.expect(colour);
         const Clock::time_point sent = Clock::now();
-        rig.boardSend(boardLine(requestFor(colour)));
+        rig.boardSend(boardLine(strokeAccMarkerRequest(colour)));
         if (!rig.waitBoardReceived(answer, 5000, from)) {
             std::fprintf(stderr, "bench: request %d got no answer\n", i);
             return 1;

@@ -91,17 +91,6 @@ QByteArray partFrame(int count, int index, int serial, const QByteArray &key, co
     return f;
 }
 
-QByteArray strokeRequest(unsigned colour)
-{
-    QByteArray r = QByteArray::fromHex("E011");
-    for (int shift = 24; shift >= 0; shift -= 8)
-        r.append(char((colour >> shift) & 0xFF));
-    quint8 sum = 0;
-    for (char b : r)
-        sum = quint8(sum + quint8(b));
-    return r.append(char(0xFF - sum));
-}
-
 // Stroke colours: an item number in the three colour bytes; probes (asking
 // whether the agent is there) carry 0xF0 in the red byte.
 unsigned strokeColour(int n)
@@ -200,10 +189,7 @@ SoakRun::SoakRun(const Options &options)
 
 SoakRun::~SoakRun()
 {
-    for (Visitor *v : qAsConst(m_visitors)) {
-        delete v->bus;
-        delete v;
-    }
+    dropVisitors();
     if (m_listener.state() != QProcess::NotRunning) {
         m_listener.kill();
         m_listener.waitForFinished(5000);
@@ -413,11 +399,7 @@ void SoakRun::tick()
         writeUp(t); // replies still go out
         if (!m_inChurn && !m_settling && t - m_phaseAt >= kDrainMs) {
             // No client but the centre's own from now on.
-            for (Visitor *v : qAsConst(m_visitors)) {
-                delete v->bus;
-                delete v;
-            }
-            m_visitors.clear();
+            dropVisitors();
             stopAgent();
             delete m_smartScreen;
             delete m_bridge;
@@ -472,14 +454,14 @@ void SoakRun::writeUp(qint64 t)
         line = m_upPriority.takeFirst();
     } else if (m_phase == Phase::Load && m_agentWanted && t >= m_nextStrokeAt && !m_agentReady) {
         // Is the agent there (and subscribed)? Asked until it answers.
-        line = frameLine(strokeRequest(0xF00000 | (strokeColour(++m_probes) & 0xFFFF)));
+        line = frameLine(strokeAccMarkerRequest(0xF00000 | (strokeColour(++m_probes) & 0xFFFF)));
         m_probeOutstanding = m_probes;
         m_nextStrokeAt = t + kStrokeEveryMs;
     } else if (m_phase == Phase::Load && m_agentWanted && m_agentReady && t >= m_nextStrokeAt
                && (m_strokeOutstanding < 0 || t - m_strokeSentAt > kStrokeWaitMs)) {
         m_strokeOutstanding = m_streams[Stroke].send(t);
         m_strokeSentAt = t;
-        line = frameLine(strokeRequest(strokeColour(m_strokeOutstanding)));
+        line = frameLine(strokeAccMarkerRequest(strokeColour(m_strokeOutstanding)));
         m_nextStrokeAt = t + kStrokeEveryMs;
     } else if (m_phase == Phase::Load) {
         line = nextFillerLine(t);
@@ -951,27 +933,35 @@ void SoakRun::visitorsStep(qint64 t)
     }
     if (t >= m_nextVisitorPassAt) {
         m_nextVisitorPassAt = t + 500;
-        const int n = m_streams[DownVisitor].send(t);
-        QJsonObject o = VelaCenterRig::eventAny(QByteArray::fromHex("E9B4") + digits(n), QLatin1String(kCentre));
-        o.insert(QStringLiteral("from"), m_visitors.first()->id);
-        sendToCentre(m_visitors.first()->bus, compact(o));
+        sendVisitorCommand(t);
     }
 }
 
 void SoakRun::visitorsLeave(qint64 t)
 {
     // A last command, and the application quits at once.
+    sendVisitorCommand(t);
+    dropVisitors();
+    m_listener.kill();
+    m_listener.waitForFinished(5000);
+}
+
+// A numbered command to the board from the first visitor.
+void SoakRun::sendVisitorCommand(qint64 t)
+{
     const int n = m_streams[DownVisitor].send(t);
     QJsonObject o = VelaCenterRig::eventAny(QByteArray::fromHex("E9B4") + digits(n), QLatin1String(kCentre));
     o.insert(QStringLiteral("from"), m_visitors.first()->id);
     sendToCentre(m_visitors.first()->bus, compact(o));
+}
+
+void SoakRun::dropVisitors()
+{
     for (Visitor *v : qAsConst(m_visitors)) {
         delete v->bus;
         delete v;
     }
     m_visitors.clear();
-    m_listener.kill();
-    m_listener.waitForFinished(5000);
 }
 
 // ------------------------------------------------------------------- report

@@ -99,6 +99,8 @@ private:
     void visitorsArrive(qint64 t);
     void visitorsStep(qint64 t);
     void visitorsLeave(qint64 t);
+    void sendVisitorCommand(qint64 t);
+    void dropVisitors();
     bool startAgent();
     void stopAgent();
     void answerAsAgent(ZQIPC *agent, const QString &text);
@@ -185,11 +187,9 @@ private:
     int m_churnStep = 0;
     qint64 m_churnStepAt = 0;
     int m_lossCount = 0;
-    int m_boardRxBase = 0;
     int m_visitBatch = 0;
     qint64 m_nextVisitAt = 0;
     qint64 m_nextVisitorPassAt = 0;
-    int m_visitorsReceived = 0;
     bool m_settling = false;
     QString m_settleWhat;
     qint64 m_settleFrom = 0;

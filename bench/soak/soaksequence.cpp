@@ -63,11 +63,6 @@ QVector<qint64> SoakSequence::lostSentAt() const
     return at;
 }
 
-bool SoakSequence::hasArrived(int number) const
-{
-    return number >= 0 && number < m_firstAt.size() && m_firstAt.at(number) >= 0;
-}
-
 SoakSequence::Figures SoakSequence::figures(const QVector<Window> &windows, qint64 nearMs) const
 {
     Figures f;

@@ -46,11 +46,8 @@ public:
     // A copy of item `number` (or its remainder) arrived at `atMs`.
     void arrive(int number, qint64 atMs);
 
-    int sent() const { return m_sentAt.size(); }
     // Items sent of which no copy has arrived yet.
     int missing() const;
-    // Whether item `number` has arrived.
-    bool hasArrived(int number) const;
     // When the items of which no copy arrived were sent.
     QVector<qint64> lostSentAt() const;
 

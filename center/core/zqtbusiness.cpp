@@ -46,6 +46,21 @@ QString tableShapeError(const QByteArray& data)
     return QString();
 }
 
+// The bytes of a table file parsed into `document`; the reason when they are
+// not a usable table (the warning's text), else empty.
+QString parseTable(const QByteArray& data, QDomDocument& document)
+{
+    QString error = tableShapeError(data);
+    if (error.isEmpty()) {
+        QString domError;
+        int line = 0;
+        int column = 0;
+        if (!document.setContent(data, &domError, &line, &column))
+            error = QStringLiteral("line %1 column %2: %3").arg(line).arg(column).arg(domError);
+    }
+    return error;
+}
+
 } // namespace
 
 ZQTbusiness::ZQTbusiness(DvScreen* screen, QObject* parent)
@@ -87,19 +102,6 @@ QString ZQTbusiness::loadConfigFile()
     const QByteArray data = file.read(qint64(kMaxTableBytes) + 1);
     file.close();
     return readConfig(data, m_configPath);
-}
-
-QString ZQTbusiness::parseTable(const QByteArray& data, QDomDocument& document)
-{
-    QString error = tableShapeError(data);
-    if (error.isEmpty()) {
-        QString domError;
-        int line = 0;
-        int column = 0;
-        if (!document.setContent(data, &domError, &line, &column))
-            error = QStringLiteral("line %1 column %2: %3").arg(line).arg(column).arg(domError);
-    }
-    return error;
 }
 
 void ZQTbusiness::setNotes(ZQTableNotes* notes)

@@ -4,7 +4,6 @@
 #include "izqbusiness.h"
 #include "zqtablenote.h"
 
-#include <QDomDocument>
 #include <QDomElement>
 #include <QObject>
 
@@ -48,9 +47,6 @@ public:
     // Reads a command table from its bytes; name only labels the warning.
     // Returns false (tables untouched) for data that is not a usable table.
     bool loadConfigData(const QByteArray& data, const QString& name);
-    // Parses the bytes of a table file into `document`; the reason when they
-    // are not a usable table (the warning's text), else empty.
-    static QString parseTable(const QByteArray& data, QDomDocument& document);
 
     // The loader's notes on the entries it reads from now on go to `notes`
     // (both engines and the entry types); null makes none.

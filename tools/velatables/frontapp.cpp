@@ -28,8 +28,7 @@ FrontApp::FrontApp(const QString &appId, QObject *parent)
     const int port = m_hub->serverPort();
     qputenv("VELA_BUS_PORT", QByteArray::number(port));
     connect(m_front, &ZQIPC::sigRecvInfo, this, &FrontApp::answer, Qt::DirectConnection);
-    m_ready = m_front->createTcpClient(QStringLiteral("ID_APP_VELATABLES_DESKTOP"), "127.0.0.1", port);
-    if (m_ready)
+    if (m_front->createTcpClient(QStringLiteral("ID_APP_VELATABLES_DESKTOP"), "127.0.0.1", port))
         m_front->registerMsgAccept(QLatin1String(kKit));
 }
 

@@ -21,7 +21,6 @@ public:
     explicit FrontApp(const QString &appId, QObject *parent = nullptr);
     ~FrontApp() override;
 
-    bool isReady() const { return m_ready; }
 
 private:
     void answer(const QString &text);
@@ -32,7 +31,6 @@ private:
     // while this process's main thread waits for what it sends.
     QThread m_frontThread;
     ZQIPC *m_front;
-    bool m_ready = false;
 };
 
 #endif // FRONTAPP_H

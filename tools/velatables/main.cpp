@@ -15,6 +15,7 @@
 #include "tablecheck.h"
 #include "tabletrace.h"
 #include "zqbusinessmanager.h"
+#include "zqframescan.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -39,11 +40,6 @@ QTextStream &err()
 {
     static QTextStream stream(stderr);
     return stream;
-}
-
-QString hex(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
 QString indented(const QString &text, const QString &prefix)
@@ -83,7 +79,7 @@ bool parseHex(QString text, QByteArray &bytes)
 
 QString keyText(const QByteArray &key)
 {
-    return key.isEmpty() ? QString() : QStringLiteral(", key ") + hex(key);
+    return key.isEmpty() ? QString() : QStringLiteral(", key ") + ZQFrameScan::toHex(key, ' ');
 }
 
 QJsonObject sourceJson(const TableTrace::Source &source)
@@ -134,7 +130,7 @@ void printCommon(const QStringList &bus, const QStringList &local, const QList<Q
     for (const QString &name : local)
         out() << "  local operation " << name << " for the centre's local operator (it acts on the PC)\n";
     for (const QByteArray &frame : board)
-        out() << "  to the board: " << hex(frame) << '\n';
+        out() << "  to the board: " << ZQFrameScan::toHex(frame, ' ') << '\n';
 }
 
 int check(const QString &folder, bool notes)
@@ -196,7 +192,7 @@ int decode(TableTrace &trace, const QStringList &arguments, bool json)
             out() << QJsonDocument(o).toJson(QJsonDocument::Compact) << '\n';
             continue;
         }
-        out() << hex(d.frame) << '\n';
+        out() << ZQFrameScan::toHex(d.frame, ' ') << '\n';
         if (d.module.isEmpty()) {
             out() << "  no module claims it: EVENT_ANY\n";
         } else if (!d.tableModule) {
@@ -267,7 +263,7 @@ int encode(TableTrace &trace, const QStringList &arguments, bool json)
             out() << "  " << e.module << (e.inCode ? ": built in code by the module\n" : "\n");
         }
         for (int i = 0; i < e.frames.size(); ++i) {
-            out() << "  to the board: " << hex(e.frames.at(i));
+            out() << "  to the board: " << ZQFrameScan::toHex(e.frames.at(i), ' ');
             if (i < e.sources.size() && !e.sources.at(i).table.isEmpty())
                 out() << "  (" << sourceText(e.sources.at(i)) << ')';
             out() << '\n';
@@ -277,7 +273,7 @@ int encode(TableTrace &trace, const QStringList &arguments, bool json)
             out() << "  on link version 2 as " << parts.size() << " part frames (split serial "
                   << quint8(parts.first().at(6)) << " here; the centre counts it up with every split command):\n";
             for (const QByteArray &part : parts)
-                out() << "    " << hex(part) << '\n';
+                out() << "    " << ZQFrameScan::toHex(part, ' ') << '\n';
         }
         printCommon(e.bus, e.local, {});
         if (e.frames.isEmpty() && e.bus.isEmpty() && e.local.isEmpty())

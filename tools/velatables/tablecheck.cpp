@@ -19,11 +19,6 @@ namespace {
 
 const QString kNEnum = QStringLiteral("NEnum");
 
-QString hex(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
 // A frame of `len` bytes with the entry's key and zero values; a text entry
 // gets one letter of text.
 QByteArray probeFrame(const ZQTableEntry &entry, int len)
@@ -129,9 +124,9 @@ QString TableCheck::winner(int table, const QByteArray &frame) const
         entry = CentreTables::decidingEntry(entries, key);
     }
     if (entry && own != &m_tables->tables().at(table))
-        text += QStringLiteral(" with key %1 (%2:%3, %4)").arg(hex(key), own->file).arg(entry->line).arg(entry->eventName);
+        text += QStringLiteral(" with key %1 (%2:%3, %4)").arg(ZQFrameScan::toHex(key, ' '), own->file).arg(entry->line).arg(entry->eventName);
     else if (!own)
-        text += QStringLiteral(", which decodes key %1 in code").arg(hex(key));
+        text += QStringLiteral(", which decodes key %1 in code").arg(ZQFrameScan::toHex(key, ' '));
     return text;
 }
 
@@ -183,11 +178,11 @@ void TableCheck::checkAnalysis(int table, const ZQTableEntry &entry, const QList
         if (entry.kind == kNEnum && (!claimer || m_tables->place(claimer) > m_tables->place(module)))
             add(table, entry.line, Error, entry.eventName,
                 QStringLiteral("the key search passes over NEnum entries: without an entry of another kind with the "
-                               "same key %1 (a oneString partner) no frame reaches this one").arg(hex(entry.key)));
+                               "same key %1 (a oneString partner) no frame reaches this one").arg(ZQFrameScan::toHex(entry.key, ' ')));
         else
             add(table, entry.line, Error, entry.eventName,
                 QStringLiteral("frames with key %1 are claimed first by %2; this entry is never used")
-                    .arg(hex(entry.key), winner(table, frame)));
+                    .arg(ZQFrameScan::toHex(entry.key, ' '), winner(table, frame)));
         return;
     }
     if (key != entry.key) {
@@ -195,8 +190,8 @@ void TableCheck::checkAnalysis(int table, const ZQTableEntry &entry, const QList
         add(table, entry.line, Error, entry.eventName,
             QStringLiteral("the shorter key %1 (line %2, %3) claims frames with key %4 first (the shortest known "
                            "prefix wins); this entry is never used")
-                .arg(hex(key)).arg(shorter ? shorter->line : 0).arg(shorter ? shorter->eventName : QString())
-                .arg(hex(entry.key)));
+                .arg(ZQFrameScan::toHex(key, ' ')).arg(shorter ? shorter->line : 0).arg(shorter ? shorter->eventName : QString())
+                .arg(ZQFrameScan::toHex(entry.key, ' ')));
         return;
     }
     const ZQTableEntry *decider = CentreTables::decidingEntry(all, entry.key);
@@ -206,13 +201,13 @@ void TableCheck::checkAnalysis(int table, const ZQTableEntry &entry, const QList
             if (decider->eventName != entry.eventName)
                 add(table, entry.line, Warning, entry.eventName,
                     QStringLiteral("only makes key %1 searchable: the NEnum entry of line %2 (%3) decodes its frames")
-                        .arg(hex(entry.key)).arg(decider->line).arg(decider->eventName));
+                        .arg(ZQFrameScan::toHex(entry.key, ' ')).arg(decider->line).arg(decider->eventName));
             return;
         }
         add(table, entry.line, Error, entry.eventName,
             QStringLiteral("the %1 entry of line %2 (%3) has the same key %4 and, looked up first, decodes its frames; "
                            "this entry is never used")
-                .arg(decider->kind).arg(decider->line).arg(decider->eventName).arg(hex(entry.key)));
+                .arg(decider->kind).arg(decider->line).arg(decider->eventName).arg(ZQFrameScan::toHex(entry.key, ' ')));
         return;
     }
     if (!positionsOk)
@@ -222,7 +217,7 @@ void TableCheck::checkAnalysis(int table, const ZQTableEntry &entry, const QList
     if (result != dealt)
         add(table, entry.line, Error, entry.eventName,
             QStringLiteral("%1 decodes key %2 in code; this entry is never used")
-                .arg(m_tables->describe(claimer), hex(entry.key)));
+                .arg(m_tables->describe(claimer), ZQFrameScan::toHex(entry.key, ' ')));
 }
 
 void TableCheck::checkFit(int table, const ZQTableEntry &entry, const QList<ZQTableEntry> &all)
@@ -274,5 +269,5 @@ void TableCheck::checkFit(int table, const ZQTableEntry &entry, const QList<ZQTa
     if (claimer->DealMessage(claimed) != own.module->fitEngine()->fit(claimed))
         add(table, entry.line, Note, entry.eventName,
             QStringLiteral("%1 builds the frame for %2 in code; this entry gives only its key %3")
-                .arg(m_tables->describe(claimer), entry.eventName, hex(entry.key)));
+                .arg(m_tables->describe(claimer), entry.eventName, ZQFrameScan::toHex(entry.key, ' ')));
 }
