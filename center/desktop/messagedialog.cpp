@@ -62,6 +62,11 @@ void MessageDialog::fitText(const QString &text)
 void MessageDialog::showDialog(QString text, double x, double y)
 {
     fitText(text);
+    showAt(x, y);
+}
+
+void MessageDialog::showAt(double x, double y)
+{
     move(int(x), int(y));
     // Painted as soon as the caller returns to the event loop; spinning the
     // loop here would run other queued work inside the caller.

@@ -20,6 +20,8 @@ public:
     // Sets the text and sizes the toast for it, without showing it: its
     // position may depend on that size.
     void fitText(const QString &text);
+    // Shows the toast as sized, its top-left corner at (x, y), for a second.
+    void showAt(double x, double y);
 
 public slots:
     void showDialog(QString text, double x, double y);

@@ -468,15 +468,15 @@ void ZQLocalOperatoer::slotShowDialog(int position, double x, double y)
     MessageDialog *dialog = MessageDialog::getMessage();
     if (!dialog)
         return;
-    const QString text = QString::fromUtf8(kNotInThisMode);
+    if (position < 0 || position > 2)
+        return;
     // Placed by the size it has with this text (the first toast would
     // otherwise be placed by the size of an empty window).
-    dialog->fitText(text);
+    dialog->fitText(QString::fromUtf8(kNotInThisMode));
     switch (position) {
-    case 0: dialog->showDialog(text, x + 6, y); break;
-    case 1: dialog->showDialog(text, x - dialog->width() - 6, y); break;
-    case 2: dialog->showDialog(text, x, y - dialog->height()); break;
-    default: break;
+    case 0: dialog->showAt(x + 6, y); break;
+    case 1: dialog->showAt(x - dialog->width() - 6, y); break;
+    default: dialog->showAt(x, y - dialog->height()); break;
     }
 }
 
