@@ -421,7 +421,7 @@ void ZQTbusinessShortCut::slotInfoTimer()
     qCDebug(lcShortcut) << "slotInfoTimer";
 }
 
-void ZQTbusinessShortCut::slotLinkUp()
+void ZQTbusinessShortCut::linkUp()
 {
     {
         QMutexLocker lock(&m_mutex);
@@ -430,5 +430,5 @@ void ZQTbusinessShortCut::slotLinkUp()
     emit sigSendCommend(shortcutFrame(0x04, QByteArray()));
     if (m_infoTimer)
         m_infoTimer->start(kInfoMs);
-    qCDebug(lcShortcut) << "slotLinkUp: screen information requested";
+    qCDebug(lcShortcut) << "linkUp: screen information requested";
 }

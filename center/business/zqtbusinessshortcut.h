@@ -33,6 +33,10 @@ public:
     bool isCanDealCommand(QByteArray frame, QByteArray& key) override;
     QJsonObject DealCommand(QByteArray frame, QByteArray key) override;
     void Send(QJsonObject message) override;
+    // Asks the board for its screen information from the start (the
+    // requests of init() went nowhere while there was no link, and a board
+    // that came back may be another one).
+    void linkUp() override;
 
     QByteArray setMsgTopAppAndToByteArray(QMap<QString, QVariant> message, QString app);
 
@@ -49,10 +53,6 @@ signals:
 public slots:
     void slotHeartTimer();
     void slotInfoTimer();
-    // The serial link is up or back: ask the board for its screen
-    // information from the start (the requests of init() went nowhere while
-    // there was no link, and a board that came back may be another one).
-    void slotLinkUp();
 
 private:
     QJsonObject frameMessage(const QString& event, const QString& to, const QJsonValue& param) const;

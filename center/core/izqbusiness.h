@@ -33,6 +33,10 @@ public:
     virtual QJsonObject DealCommand(QByteArray frame, QByteArray key) = 0;
     virtual void Send(QJsonObject message) = 0;
 
+    // The serial link is up, or back after a loss; a module that asks the
+    // board something once asks again here. Called on the caller's thread.
+    virtual void linkUp() {}
+
     // Text form of a bus message: the indented JSON document, as every module
     // of the control centre writes it.
     static QString jsonToMessageText(const QJsonObject& message);

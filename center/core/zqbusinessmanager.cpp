@@ -128,11 +128,8 @@ IZQBusiness* ZQBusinessManager::messageModule(const QString& message, QJsonObjec
 
 void ZQBusinessManager::linkUp()
 {
-    for (IZQBusiness* module : qAsConst(m_modules)) {
-        QObject* object = module->getObject();
-        if (object->metaObject()->indexOfSlot("slotLinkUp()") >= 0)
-            QMetaObject::invokeMethod(object, "slotLinkUp", Qt::DirectConnection);
-    }
+    for (IZQBusiness* module : qAsConst(m_modules))
+        module->linkUp();
 }
 
 void ZQBusinessManager::DealCommand(QByteArray frame)

@@ -30,9 +30,8 @@ public:
     void init();
     void DealCommand(QByteArray frame);
     void DealMessage(QString message);
-    // The serial link is up, or back after a loss: every module with a slot
-    // "slotLinkUp()" (a module that asks the board something once) gets it
-    // called, on the caller's thread.
+    // The serial link is up, or back after a loss: every module hears it, on
+    // the caller's thread.
     void linkUp();
 
     // The module that claims a frame (first in the order), with the key it
