@@ -77,7 +77,10 @@ void TestFleetConfig::load()
     write(QStringLiteral("pw-open"), "panel7\nsecret\n", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
     write(QStringLiteral("cert"), "certificate", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
     const QString machineId = write(QStringLiteral("machine-id"), "0123abcd\n", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-    const QString ini = write(QStringLiteral("version.ini"), "[Log]\nNeedLog=0\n[Fleet]\n" + fleet.toUtf8(),
+    // A settings file of its own per row: QSettings keeps a file it read and
+    // would not see one rewritten within the second at the same size.
+    static int row = 0;
+    const QString ini = write(QStringLiteral("version-%1.ini").arg(++row), "[Log]\nNeedLog=0\n[Fleet]\n" + fleet.toUtf8(),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
 
     FleetConfig c;
